@@ -1,0 +1,114 @@
+// Host-side access to the image store: what a host program (and the tests) use to look at the
+// images the control made, save them, and set up the disk device. The control never calls
+// these; it uses only the MM_ C interface of mm40.h.
+//
+// Thread rule: every function is thread-safe.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bxmm/mm40.h"
+
+namespace bx::mm {
+
+// Bytes per pixel of a data type code, 0 for an unknown code.
+int BytesPerPixel(int32_t type);
+
+struct DimensionInfo {
+    std::string name;
+    std::string units;
+    double resolution = 1.0;
+    double origin = 0.0;
+};
+
+// A snapshot of an image's record.
+struct ImageInfo {
+    MM_HANDLE handle = 0;
+    int32_t type = 0;
+    int bytes_per_pixel = 0;
+    MM_VECTOR size{};        // elements 2..9 multiply to `frames`
+    int64_t frames = 0;      // number of leaves
+    size_t frame_bytes = 0;  // width * height * bytes_per_pixel
+    std::string name;
+    double map_min = 0.0;
+    double map_max = 0.0;
+    std::array<int32_t, 256> lut{};
+    std::array<DimensionInfo, MM_MAX_DIMS> dims;
+    int32_t disk_id = 0;  // 0 for an in-memory image
+};
+
+// Handles of every live image, in creation order.
+std::vector<MM_HANDLE> ListImages();
+std::optional<ImageInfo> Describe(MM_HANDLE image);
+
+// The stored comment without its terminating zero; nullopt for an unknown image.
+std::optional<std::string> Comment(MM_HANDLE image);
+// Stored comment length counting the terminating zero (0 when none was written).
+int32_t CommentLength(MM_HANDLE image);
+
+// Stamps of every frame, in linear frame order; nullopt for an unknown image.
+std::optional<std::vector<MM_STAMP>> Stamps(MM_HANDLE image);
+
+// Copies the pixels of linear frame `frame` into `dst` (`bytes` must be at least the frame
+// size). Works for in-memory and disk images; a locked disk frame is read from its lock copy.
+// Block writes still in flight may not be seen yet: call MM_WaitForTransfer first.
+bool ReadFrame(MM_HANDLE image, int64_t frame, void* dst, size_t bytes);
+std::vector<uint8_t> ReadFrame(MM_HANDLE image, int64_t frame);  // empty on failure
+
+// Where a locked leaf pointer belongs. Lets a view check a pixel pointer handed to it.
+struct LockedLeaf {
+    MM_HANDLE image = 0;  // 0 when the leaf was detached by a delete or resize
+    MM_LEAF leaf = 0;
+    int64_t frame = -1;
+    size_t bytes = 0;
+};
+// When `pixels` is the start of a currently locked leaf, copies that leaf's bytes into `out`
+// and describes it. The copy is made while the leaf's memory is held, so it is safe even if
+// another thread unlocks it meanwhile.
+std::optional<LockedLeaf> CopyLockedPixels(const void* pixels, std::vector<uint8_t>& out);
+
+// ---- Saving -------------------------------------------------------------------------------
+
+enum class BigTiff { Auto, Always, Never };
+
+struct SaveOptions {
+    // Auto writes BigTIFF when a classic file would pass 4 GiB.
+    BigTiff big_tiff = BigTiff::Auto;
+    // Writes pixel data with aligned direct I/O when the file system allows it.
+    bool direct_io = true;
+};
+
+struct SaveResult {
+    bool ok = false;
+    std::string error;  // why it failed
+    bool big_tiff = false;
+    explicit operator bool() const { return ok; }
+};
+
+// One plane per frame (linear order; frames of dimensions 3..9 become further time points),
+// OME-XML in the first page's description with the pixel
+// type, sizes, per-plane DeltaT in milliseconds from the stamps' dimension-2 positions and the
+// comment as a comment annotation. 24-bit images are written as RGB.
+SaveResult SaveOmeTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options = {});
+// Plain multi-page TIFF (one page per frame), the comment as the first page's ImageDescription.
+SaveResult SaveTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options = {});
+
+// ---- Disk device --------------------------------------------------------------------------
+
+// Configures the disk device: a regular file (created when missing) or a block device, and
+// its sector size (a power of two, 512..1 MiB). `capacity_bytes` bounds a file (0: 1 TiB);
+// a block device's own size always bounds it. Replaces a device configured before once its
+// writes have finished; images already on the old device keep reading from it. False when the
+// path cannot be opened or the sector size is wrong.
+bool ConfigureDisk(const std::string& path, int32_t sector_bytes, int64_t capacity_bytes = 0);
+// Stops putting new images on the device (existing disk images keep working).
+void CloseDisk();
+// Fault hook: the next `count` device writes fail (0 disarms).
+void FailNextDiskWrites(int count);
+
+}  // namespace bx::mm

@@ -1,0 +1,351 @@
+// Saving images as OME-TIFF and plain TIFF with libtiff.
+//
+// libtiff writes the file through our own I/O callbacks. Every page is written as one
+// uncompressed strip, which libtiff hands to the write callback straight from our buffer; the
+// callbacks place each strip at a page-aligned offset (by reporting the end of the file
+// rounded up to a page) so the pixels can go to disk with direct I/O, bypassing the page
+// cache. Directories and the rest go through the page cache, and one fdatasync at the end
+// makes the whole file durable. The gaps left by the alignment are holes of under a page per
+// frame.
+#include <fcntl.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "bxmm/host.h"
+#include "file_io.h"
+#include "store.h"
+
+namespace bx::mm {
+
+namespace {
+
+constexpr uint64_t kClassicTiffLimit = 0xFFFFFFFFull;
+
+// ---- Output file behind libtiff's client I/O ---------------------------------------------
+
+struct OutFile {
+    int fd = -1;
+    int fd_direct = -1;
+    uint64_t pos = 0;
+    uint64_t size = 0;
+    std::string error;
+
+    ~OutFile() {
+        if (fd_direct >= 0) close(fd_direct);
+        if (fd >= 0) close(fd);
+    }
+};
+
+OutFile* File(thandle_t h) {
+    return static_cast<OutFile*>(h);
+}
+
+tmsize_t ReadProc(thandle_t h, void* buf, tmsize_t n) {
+    OutFile* f = File(h);
+    const ssize_t got = pread(f->fd, buf, static_cast<size_t>(n), static_cast<off_t>(f->pos));
+    if (got < 0) return -1;
+    f->pos += static_cast<uint64_t>(got);
+    return got;
+}
+
+tmsize_t WriteProc(thandle_t h, void* buf, tmsize_t n) {
+    OutFile* f = File(h);
+    const auto* data = static_cast<const uint8_t*>(buf);
+    auto length = static_cast<size_t>(n);
+    auto offset = static_cast<int64_t>(f->pos);
+    if (f->fd_direct >= 0 && offset % kDirectAlign == 0 && IsAligned(data, kDirectAlign) &&
+        length >= kDirectAlign) {
+        const size_t whole = length / kDirectAlign * kDirectAlign;
+        if (WriteAll(f->fd_direct, data, whole, offset)) {
+            data += whole;
+            length -= whole;
+            offset += static_cast<int64_t>(whole);
+        } else if (errno == EINVAL) {
+            // This file system wants another alignment: use the page cache from now on.
+            close(f->fd_direct);
+            f->fd_direct = -1;
+        } else {
+            f->error = std::strerror(errno);
+            return -1;
+        }
+    }
+    if (length > 0 && !WriteAll(f->fd, data, length, offset)) {
+        f->error = std::strerror(errno);
+        return -1;
+    }
+    f->pos += static_cast<uint64_t>(n);
+    if (f->pos > f->size) f->size = f->pos;
+    return n;
+}
+
+toff_t SeekProc(thandle_t h, toff_t off, int whence) {
+    OutFile* f = File(h);
+    switch (whence) {
+        case SEEK_SET:
+            f->pos = off;
+            break;
+        case SEEK_CUR:
+            f->pos += off;
+            break;
+        case SEEK_END:
+            // libtiff places every new strip and directory at the end of the file; rounding
+            // the end up to a page makes those offsets aligned for direct I/O.
+            f->pos = (f->fd_direct >= 0 ? RoundUp(f->size, kDirectAlign) : f->size) + off;
+            break;
+        default:
+            return static_cast<toff_t>(-1);
+    }
+    return f->pos;
+}
+
+int CloseProc(thandle_t) {
+    return 0;
+}
+toff_t SizeProc(thandle_t h) {
+    return File(h)->size;
+}
+int MapProc(thandle_t, void**, toff_t*) {
+    return 0;
+}
+void UnmapProc(thandle_t, void*, toff_t) {}
+
+int ErrorHandler(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+    char text[512];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    auto* f = static_cast<OutFile*>(user);
+    if (f->error.empty()) f->error = std::string(module ? module : "libtiff") + ": " + text;
+    return 1;
+}
+
+int WarningHandler(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+// ---- OME-XML ------------------------------------------------------------------------------
+
+// Escapes text for XML. Bytes are taken as Latin-1 (the control's texts are single-byte);
+// control characters XML cannot carry are dropped, and carriage returns are kept as
+// references so readers do not fold "\r\n" into "\n".
+std::string XmlText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (unsigned char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            default:
+                if (c >= 0x80) {
+                    out += static_cast<char>(0xC0 | (c >> 6));
+                    out += static_cast<char>(0x80 | (c & 0x3F));
+                } else if (c >= 0x20 || c == '\t' || c == '\n') {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out;
+}
+
+std::string Number(double value) {
+    char buf[32];
+    auto result = std::to_chars(buf, buf + sizeof buf, value);
+    return std::string(buf, result.ptr);
+}
+
+const char* OmePixelType(int32_t type) {
+    switch (type) {
+        case MM_TYPE_GREY12:
+        case MM_TYPE_GREY16:
+            return "uint16";
+        case MM_TYPE_GREY32:
+            return "uint32";
+        default:
+            return "uint8";
+    }
+}
+
+// OME's symbol for the image's time units; milliseconds when they are not a known unit.
+const char* OmeTimeUnit(const std::string& units) {
+    for (const char* known : {"s", "ms", "ns", "min", "h"}) {
+        if (units == known) return known;
+    }
+    if (units == "us" || units == "\xB5s" || units == "\xC2\xB5s") return "\xC2\xB5s";
+    return "ms";
+}
+
+std::string OmeXml(const ImageInfo& info, const std::string& comment, bool has_comment,
+                   const std::vector<MM_STAMP>& stamps) {
+    const bool rgb = info.type == MM_TYPE_BGR24;
+    const std::string frames = std::to_string(info.frames);
+    std::string xml;
+    xml.reserve(1024 + stamps.size() * 80 + comment.size());
+    xml += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml +=
+        "<OME xmlns=\"http://www.openmicroscopy.org/Schemas/OME/2016-06\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+        "xsi:schemaLocation=\"http://www.openmicroscopy.org/Schemas/OME/2016-06 "
+        "http://www.openmicroscopy.org/Schemas/OME/2016-06/ome.xsd\" Creator=\"bx_mm40\">\n";
+    xml += "<Image ID=\"Image:0\" Name=\"" + XmlText(info.name) + "\">\n";
+    // Every frame of dimensions 2..9 becomes one time point, in linear frame order.
+    xml += "<Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" Type=\"";
+    xml += OmePixelType(info.type);
+    xml += "\" SizeX=\"" + std::to_string(info.size.d[0]) + "\" SizeY=\"" +
+           std::to_string(info.size.d[1]) + "\" SizeZ=\"1\" SizeC=\"" + (rgb ? "3" : "1") +
+           "\" SizeT=\"" + frames + "\" BigEndian=\"false\"" +
+           (rgb ? " Interleaved=\"true\"" : "") + ">\n";
+    xml += std::string("<Channel ID=\"Channel:0:0\" SamplesPerPixel=\"") + (rgb ? "3" : "1") +
+           "\"/>\n";
+    xml += "<TiffData IFD=\"0\" PlaneCount=\"" + frames + "\"/>\n";
+    const std::string unit = OmeTimeUnit(info.dims[2].units);
+    for (size_t t = 0; t < stamps.size(); ++t) {
+        xml += "<Plane TheZ=\"0\" TheC=\"0\" TheT=\"" + std::to_string(t) + "\" DeltaT=\"" +
+               Number(stamps[t].position[2]) + "\" DeltaTUnit=\"" + unit + "\"/>\n";
+    }
+    xml += "</Pixels>\n";
+    if (has_comment) xml += "<AnnotationRef ID=\"Annotation:0\"/>\n";
+    xml += "</Image>\n";
+    if (has_comment) {
+        xml += "<StructuredAnnotations>\n<CommentAnnotation ID=\"Annotation:0\"><Value>";
+        xml += XmlText(comment);
+        xml += "</Value></CommentAnnotation>\n</StructuredAnnotations>\n";
+    }
+    xml += "</OME>\n";
+    return xml;
+}
+
+// ---- Writing ------------------------------------------------------------------------------
+
+SaveResult Save(MM_HANDLE image, const std::string& path, const SaveOptions& options, bool ome) {
+    SaveResult result;
+    auto fail = [&](std::string why) {
+        result.ok = false;
+        result.error = std::move(why);
+        unlink(path.c_str());  // no half-written file that looks like a result
+        return result;
+    };
+
+    Store& store = Store::Get();
+    const auto info = store.Describe(image);
+    int32_t comment_length = 0;
+    const auto comment = store.Comment(image, &comment_length);
+    const auto stamps = store.Stamps(image);
+    if (!info || !comment || !stamps) {
+        result.error = "unknown image";
+        return result;
+    }
+    const bool has_comment = comment_length > 0;
+    const std::string description = ome ? OmeXml(*info, *comment, has_comment, *stamps) : *comment;
+
+    // Worst case per page: the strip rounded to a page, its directory page and the padding.
+    const uint64_t estimate =
+        RoundUp(description.size(), kDirectAlign) +
+        uint64_t(info->frames) * (RoundUp(info->frame_bytes, kDirectAlign) + 2 * kDirectAlign) +
+        kDirectAlign;
+    result.big_tiff = options.big_tiff == BigTiff::Always ||
+                      (options.big_tiff == BigTiff::Auto && estimate > kClassicTiffLimit);
+    if (!result.big_tiff && estimate > kClassicTiffLimit) {
+        return fail("image too large for a classic TIFF");
+    }
+
+    OutFile out;
+    out.fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (out.fd < 0) {
+        result.error = path + ": " + std::strerror(errno);
+        return result;
+    }
+    if (options.direct_io) out.fd_direct = open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+
+    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> open_options(
+        TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+    TIFFOpenOptionsSetErrorHandlerExtR(open_options.get(), ErrorHandler, &out);
+    TIFFOpenOptionsSetWarningHandlerExtR(open_options.get(), WarningHandler, nullptr);
+    TIFF* tif =
+        TIFFClientOpenExt(path.c_str(), result.big_tiff ? "w8" : "w", &out, ReadProc, WriteProc,
+                          SeekProc, CloseProc, SizeProc, MapProc, UnmapProc, open_options.get());
+    if (tif == nullptr) return fail(out.error.empty() ? "cannot start the TIFF" : out.error);
+
+    const bool rgb = info->type == MM_TYPE_BGR24;
+    const int samples = rgb ? 3 : 1;
+    const int bits = rgb ? 8 : info->bytes_per_pixel * 8;
+    const auto width = static_cast<uint32_t>(info->size.d[0]);
+    const auto height = static_cast<uint32_t>(info->size.d[1]);
+    PixelBlock scratch;  // disk frames are read here
+    PixelBlock rgb_buffer =
+        rgb ? PixelBlock::Allocate(info->frame_bytes, kDirectAlign) : PixelBlock();
+    if (rgb && !rgb_buffer) {
+        TIFFClose(tif);
+        return fail("out of memory");
+    }
+
+    bool ok = true;
+    for (int64_t frame = 0; ok && frame < info->frames; ++frame) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, rgb ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
+        if (frame == 0 && (ome || has_comment)) {
+            TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+        }
+        ok = store.WithFrame(image, frame, scratch, [&](const uint8_t* pixels, size_t bytes) {
+            if (bytes != info->frame_bytes) return false;  // resized while saving
+            const uint8_t* src = pixels;
+            if (rgb) {
+                // The store keeps blue, green, red; TIFF wants red, green, blue.
+                uint8_t* dst = rgb_buffer.data();
+                for (size_t i = 0; i < bytes; i += 3) {
+                    dst[i] = pixels[i + 2];
+                    dst[i + 1] = pixels[i + 1];
+                    dst[i + 2] = pixels[i];
+                }
+                src = dst;
+            }
+            // Uncompressed data in native byte order is written as is, never modified.
+            return TIFFWriteEncodedStrip(tif, 0, const_cast<uint8_t*>(src),
+                                         static_cast<tmsize_t>(bytes)) ==
+                   static_cast<tmsize_t>(bytes);
+        });
+        ok = ok && TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);  // flushes what is left
+    if (!ok || !out.error.empty()) {
+        return fail(out.error.empty() ? "the image changed or could not be read" : out.error);
+    }
+    if (fdatasync(out.fd) != 0) return fail(path + ": " + std::strerror(errno));
+    result.ok = true;
+    return result;
+}
+
+}  // namespace
+
+SaveResult SaveOmeTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options) {
+    return Save(image, path, options, true);
+}
+
+SaveResult SaveTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options) {
+    return Save(image, path, options, false);
+}
+
+}  // namespace bx::mm

@@ -1,0 +1,198 @@
+#include "bxview/headless_view.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "bxmm/host.h"
+#include "bxplatform/kernel.h"
+
+namespace bx::view {
+
+namespace {
+
+// Reads pixel `i` of a grey frame as a number.
+double GreyValue(const uint8_t* pixels, size_t i, int bytes_per_pixel) {
+    switch (bytes_per_pixel) {
+        case 1:
+            return pixels[i];
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, pixels + 2 * i, 2);
+            return v;
+        }
+        default: {
+            uint32_t v;
+            std::memcpy(&v, pixels + 4 * i, 4);
+            return v;
+        }
+    }
+}
+
+// Maps a value from the display range onto 0..255.
+uint8_t MapToByte(double value, double lo, double hi) {
+    if (hi <= lo) return value >= hi ? 255 : 0;
+    const double scaled = std::round((value - lo) / (hi - lo) * 255.0);
+    return static_cast<uint8_t>(std::clamp(scaled, 0.0, 255.0));
+}
+
+}  // namespace
+
+THeadlessImageView::THeadlessImageView(size_t history) : history_(std::max<size_t>(history, 1)) {}
+
+void THeadlessImageView::Record(Call call) {
+    call.thread_id = kernel::GetCurrentThreadId();
+    std::lock_guard lock(mutex_);
+    ++counts_[static_cast<int>(call.kind)];
+    calls_.push_back(call);
+    if (calls_.size() > history_) calls_.pop_front();
+}
+
+bool THeadlessImageView::CopyFrame(MM_HANDLE image, int64_t frame) {
+    const auto info = mm::Describe(image);
+    if (!info) return false;
+    Frame copy;
+    copy.pixels = mm::ReadFrame(image, frame);
+    if (copy.pixels.size() != info->frame_bytes) return false;  // gone or resized meanwhile
+    copy.image = image;
+    copy.frame = frame;
+    copy.type = info->type;
+    copy.width = info->size.d[0];
+    copy.height = info->size.d[1];
+    {
+        std::lock_guard lock(mutex_);
+        copy.sequence = ++sequence_;
+        last_ = std::move(copy);
+    }
+    frame_cv_.notify_all();
+    return true;
+}
+
+void THeadlessImageView::SetMMImage(MM_HANDLE image) {
+    {
+        std::lock_guard lock(mutex_);
+        shown_ = image;
+    }
+    Call call;
+    call.kind = CallKind::Image;
+    call.image = image;
+    call.frame_copied = CopyFrame(image, 0);
+    Record(call);
+}
+
+void THeadlessImageView::SetMMVector(MM_VECTOR index) {
+    const MM_HANDLE image = ShownImage();
+    Call call;
+    call.kind = CallKind::Vector;
+    call.image = image;
+    call.vector = index;
+    // Resolve the index through the store, so an index outside the image copies nothing.
+    const MM_LEAF leaf = MM_GetData(image, index);
+    MM_VECTOR bounds{};
+    if (leaf != 0 && MM_InitBoundaries(image, &bounds, 0)) {
+        int64_t linear = 0;
+        for (int d = MM_MAX_DIMS - 1; d >= 2; --d) linear = linear * bounds.d[d] + index.d[d];
+        call.frame_copied = CopyFrame(image, linear);
+    }
+    Record(call);
+}
+
+void THeadlessImageView::SetMMBits(const void* bits) {
+    Call call;
+    call.kind = CallKind::Bits;
+    call.image = ShownImage();
+    call.bits = bits;
+    std::vector<uint8_t> pixels;
+    const auto leaf = mm::CopyLockedPixels(bits, pixels);
+    // The leaf's own image describes the pixels; a leaf cut loose by a delete or resize is
+    // taken as a frame of the image shown when the sizes agree.
+    const MM_HANDLE owner = leaf && leaf->image != 0 ? leaf->image : call.image;
+    const auto info = leaf ? mm::Describe(owner) : std::nullopt;
+    if (info && info->frame_bytes == pixels.size()) {
+        Frame copy;
+        copy.image = owner;
+        copy.frame = leaf->frame;
+        copy.type = info->type;
+        copy.width = info->size.d[0];
+        copy.height = info->size.d[1];
+        copy.pixels = std::move(pixels);
+        {
+            std::lock_guard lock(mutex_);
+            copy.sequence = ++sequence_;
+            last_ = std::move(copy);
+        }
+        frame_cv_.notify_all();
+        call.frame_copied = true;
+    }
+    Record(call);
+}
+
+std::vector<THeadlessImageView::Call> THeadlessImageView::Calls() const {
+    std::lock_guard lock(mutex_);
+    return {calls_.begin(), calls_.end()};
+}
+
+uint64_t THeadlessImageView::CallCount(CallKind kind) const {
+    std::lock_guard lock(mutex_);
+    return counts_[static_cast<int>(kind)];
+}
+
+MM_HANDLE THeadlessImageView::ShownImage() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+}
+
+std::optional<THeadlessImageView::Frame> THeadlessImageView::LastFrame() const {
+    std::lock_guard lock(mutex_);
+    return last_;
+}
+
+std::optional<THeadlessImageView::Frame> THeadlessImageView::WaitForFrame(uint64_t after,
+                                                                          int timeout_ms) const {
+    std::unique_lock lock(mutex_);
+    const bool arrived = frame_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                                            [&] { return last_ && last_->sequence > after; });
+    if (!arrived) return std::nullopt;
+    return last_;
+}
+
+std::optional<THeadlessImageView::Rendered> THeadlessImageView::RenderLastFrame() const {
+    const auto frame = LastFrame();
+    if (!frame) return std::nullopt;
+    const auto info = mm::Describe(frame->image);
+    if (!info) return std::nullopt;
+
+    Rendered out;
+    out.width = frame->width;
+    out.height = frame->height;
+    const size_t count = size_t(frame->width) * size_t(frame->height);
+    out.bgr.resize(count * 3);
+    const uint8_t* src = frame->pixels.data();
+    if (frame->type == MM_TYPE_BGR24) {
+        for (size_t i = 0; i < count * 3; ++i) {
+            out.bgr[i] = MapToByte(src[i], info->map_min, info->map_max);
+        }
+        return out;
+    }
+    const int bpp = mm::BytesPerPixel(frame->type);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t level = MapToByte(GreyValue(src, i, bpp), info->map_min, info->map_max);
+        const auto entry = static_cast<uint32_t>(info->lut[level]);
+        out.bgr[3 * i] = entry & 0xFF;
+        out.bgr[3 * i + 1] = (entry >> 8) & 0xFF;
+        out.bgr[3 * i + 2] = (entry >> 16) & 0xFF;
+    }
+    return out;
+}
+
+void THeadlessImageView::PlaceOverlay(const TRect& rect) {
+    OverlayHandler().Clear();
+    OverlayHandler().AddRectangle(rect);
+}
+
+void THeadlessImageView::ClearOverlay() {
+    OverlayHandler().Clear();
+}
+
+}  // namespace bx::view
