@@ -3,6 +3,7 @@
 #include <bxplatform/kernel.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -10,8 +11,23 @@
 
 namespace bx::kernel {
 
+namespace {
+
+// Large blocks are page-aligned so that frame buffers handed to direct (unbuffered) disk
+// writes need no bounce copy; small ones are cache-line aligned.
+std::align_val_t AlignmentFor(size_t bytes) {
+    return std::align_val_t{bytes >= 64 * 1024 ? 4096u : 64u};
+}
+
+struct AlignedFree {
+    std::align_val_t alignment;
+    void operator()(std::byte* p) const { ::operator delete[](p, alignment); }
+};
+
+}  // namespace
+
 struct GlobalBlock {
-    std::unique_ptr<std::byte[]> data;
+    std::unique_ptr<std::byte[], AlignedFree> data{nullptr, AlignedFree{std::align_val_t{64}}};
     size_t size = 0;
     int locks = 0;
 };
@@ -46,8 +62,11 @@ HGLOBAL GlobalAlloc(size_t bytes) {
         if (HookFires(r.failAllocIn)) return nullptr;
     }
     auto block = std::make_unique<GlobalBlock>();
-    block->data.reset(new (std::nothrow) std::byte[bytes]());
-    if (!block->data) return nullptr;
+    const std::align_val_t alignment = AlignmentFor(bytes);
+    auto* memory = static_cast<std::byte*>(::operator new[](bytes, alignment, std::nothrow));
+    if (!memory) return nullptr;
+    std::memset(memory, 0, bytes);
+    block->data = std::unique_ptr<std::byte[], AlignedFree>(memory, AlignedFree{alignment});
     block->size = bytes;
     std::lock_guard lock(r.mutex);
     r.blocks.insert(block.get());

@@ -184,7 +184,11 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
     auto span = FindSection(text, section);
     if (!span) {
         if (!text.lines.empty() && !Trim(text.lines.back()).empty()) text.lines.emplace_back();
-        text.lines.push_back("[" + std::string(Trim(section)) + "]");
+        // Built piecewise: GCC 12 at -O3 misreads "[" + string + "]" as an overlapping copy.
+        std::string header = "[";
+        header += Trim(section);
+        header += ']';
+        text.lines.push_back(std::move(header));
         text.lines.push_back(std::move(line));
     } else if (auto at = FindKey(text, *span, key)) {
         text.lines[*at] = std::move(line);

@@ -110,6 +110,20 @@ TEST(GlobalMemory, BlocksAreZeroFilledAndLockCounted) {
     EXPECT_EQ(k::GlobalBlocksInUse(), inUse);
 }
 
+TEST(GlobalMemory, LargeBlocksArePageAligned) {
+    // Frame buffers go to direct disk writes, which need page-aligned memory.
+    k::HGLOBAL big = k::GlobalAlloc(1392 * 1040 * 2);
+    k::HGLOBAL small = k::GlobalAlloc(100);
+    ASSERT_NE(big, nullptr);
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(k::GlobalLock(big)) % 4096, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(k::GlobalLock(small)) % 64, 0u);
+    k::GlobalUnlock(big);
+    k::GlobalUnlock(small);
+    k::GlobalFree(big);
+    k::GlobalFree(small);
+}
+
 TEST(GlobalMemory, BadHandlesAreRefused) {
     EXPECT_EQ(k::GlobalAlloc(0), nullptr);
     EXPECT_EQ(k::GlobalLock(nullptr), nullptr);
