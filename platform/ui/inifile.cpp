@@ -27,16 +27,6 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
@@ -140,7 +130,7 @@ struct SectionSpan {
 std::optional<SectionSpan> FindSection(const IniText& text, std::string_view section) {
     for (size_t i = 0; i < text.lines.size(); ++i) {
         auto name = SectionHeader(text.lines[i]);
-        if (!name || !SameName(*name, Trim(section))) continue;
+        if (!name || !bx::ui::SameText(*name, Trim(section))) continue;
         size_t end = i + 1;
         while (end < text.lines.size() && !SectionHeader(text.lines[end])) ++end;
         return SectionSpan{i, end};
@@ -151,7 +141,7 @@ std::optional<SectionSpan> FindSection(const IniText& text, std::string_view sec
 std::optional<size_t> FindKey(const IniText& text, const SectionSpan& span, std::string_view key) {
     for (size_t i = span.header + 1; i < span.end; ++i) {
         auto k = KeyOf(text.lines[i]);
-        if (k && SameName(*k, Trim(key))) return i;
+        if (k && bx::ui::SameText(*k, Trim(key))) return i;
     }
     return std::nullopt;
 }

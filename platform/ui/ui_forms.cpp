@@ -12,16 +12,6 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -69,7 +59,7 @@ TComponent* TForm::FindComponent(std::string_view name) const {
     if (name.empty()) return nullptr;
     Lock lock(detail::ToolkitMutex());
     for (const auto& component : components_) {
-        if (SameName(component->name_, name)) return component.get();
+        if (SameText(component->name_, name)) return component.get();
     }
     return nullptr;
 }

@@ -175,6 +175,8 @@ int StrToIntDef(std::string_view text, int fallback);
 // Like StrToIntDef, reporting success instead of a fallback.
 bool TryStrToInt(std::string_view text, int& value);
 std::string IntToStr(int64_t value);
+// Whether two texts are equal without regard to ASCII case (names of components, INI keys).
+bool SameText(std::string_view a, std::string_view b);
 // Decimal number with optional surrounding blanks; throws EConvertError otherwise.
 double StrToFloat(std::string_view text);
 // Up to 15 significant digits, no trailing zeros ("0.015", "1500", "1E20").
