@@ -225,29 +225,5 @@ TEST(DiskSetup, BadConfigurationsAreRefused) {
     EXPECT_FALSE(MM_IsSCSIInitialised());
 }
 
-TEST(DiskSetup, EnvironmentSettingConfiguresTheDevice) {
-    // A fresh process, so the store reads BX_MM_DISK when it starts.
-    const std::string path =
-        std::string(BX_TEST_OUTPUT_DIR) + "/env_" + std::to_string(getpid()) + ".img";
-    const std::string self = "/proc/" + std::to_string(getpid()) + "/exe";
-    char exe[4096] = {};
-    ASSERT_GT(readlink(self.c_str(), exe, sizeof exe - 1), 0);
-    const std::string command =
-        "BX_MM_DISK='" + path + ":4096' '" + exe + "' --gtest_also_run_disabled_tests" +
-        " --gtest_filter=DiskSetup.DISABLED_ReportsDeviceFromEnvironment" + " >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(access(path.c_str(), F_OK), 0) << "the device file was not opened";
-    std::remove(path.c_str());
-}
-
-// Run only by the test above, in a process started with BX_MM_DISK set.
-TEST(DiskSetup, DISABLED_ReportsDeviceFromEnvironment) {
-    ASSERT_NE(std::getenv("BX_MM_DISK"), nullptr);
-    EXPECT_TRUE(MM_IsSCSIInitialised());
-    EXPECT_EQ(MM_GetDiskSectorSize(), 4096);
-    const MM_HANDLE image = MM_CreateImage(8, 8, MM_TYPE_GREY8, 256);
-    EXPECT_NE(MM_GetHandleSCSI_ID(image), 0);
-}
-
 }  // namespace
 }  // namespace bx::mm::test
