@@ -212,7 +212,11 @@ int32_t KvCam_ListCameras(KvCamCameraInfo* list, uint32_t* count) {
         e.cameraType = static_cast<uint32_t>(model->type);
         std::strncpy(e.model, model->model.c_str(), sizeof(e.model) - 1);
         std::string serial = model->serial;
-        if (i > 0) serial += "-" + std::to_string(i + 1);
+        if (i > 0) {
+            // Appended piecewise: GCC 12 at -O3 misreads "-" + string as an overlapping copy.
+            serial += '-';
+            serial += std::to_string(i + 1);
+        }
         std::strncpy(e.serial, serial.c_str(), sizeof(e.serial) - 1);
     }
     *count = static_cast<uint32_t>(model->count);
