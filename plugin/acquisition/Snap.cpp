@@ -62,6 +62,10 @@ int32_t TBXTessvikFerroFW::Snap() {
     SetGrabProgress(-1);
 
     const int32_t image = CreateAcquisitionImage(ImageKind::Single);
+    // The frame's size as created: a host handler of the events below may change the window
+    // (and so ImageWidth) before the grab, but the leaf keeps the size it was made with.
+    const size_t frameBytes = static_cast<size_t>(ImageWidth) * static_cast<size_t>(ImageHeight) *
+                              static_cast<size_t>(BytesPerPixel);
     // The frame leaf of a fresh image is there to be had; should the store still refuse it,
     // the Snap fails like the other paths rather than grabbing into nothing, and the empty
     // image is not handed out.
@@ -78,8 +82,7 @@ int32_t TBXTessvikFerroFW::Snap() {
             SetGrabProgress(0);
             DoPreFrameTriggerClick();
             frame.MarkWritten();
-            GrabFrameToBuffer(frame.Pixels(), static_cast<size_t>(ImageWidth) * ImageHeight *
-                                                  static_cast<size_t>(BytesPerPixel));
+            GrabFrameToBuffer(frame.Pixels(), frameBytes);
             DoPostFrameTriggerClick();
             frame.Unlock();
         }

@@ -148,6 +148,27 @@ TEST_F(Snap, RefusalsAndFailuresLeaveNoGrabBehind) {
     EXPECT_EQ(bx::mm::ListImages().size(), images);
 }
 
+TEST_F(Snap, AWindowWidenedByAnEventHandlerDoesNotOverrunTheFrame) {
+    TBXTessvikFerroFW& c = OpenWithView();
+    c.SelectBinning(1);  // binning 2: a quarter-size frame
+    const int32_t binnedWidth = c.ImageWidth;
+    // The host unbins from its pre-frame handler and the camera is told: it now sends frames
+    // four times the size of the image already made.
+    c.Events.Set(EventId::OnPreFrameTriggerClick, [&] {
+        c.SelectBinning(0);
+        c.ApplyRegion();
+    });
+    int grabResult = -1;
+    c.Events.Set(EventId::OnPostFrameTriggerClick, [&] { grabResult = c.LastCameraError; });
+    const int32_t image = c.Snap();
+    ASSERT_GT(c.ImageWidth, binnedWidth);
+    EXPECT_EQ(grabResult, KVCAM_ERR_BUFFER_TOO_SMALL);
+    const auto info = bx::mm::Describe(static_cast<MM_HANDLE>(image));
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->size.d[0], binnedWidth);
+    EXPECT_EQ(DistinctBytes(bx::mm::ReadFrame(static_cast<MM_HANDLE>(image), 0)), 1u);
+}
+
 TEST_F(Snap, EightBitChoiceOverridesTheDepthAndTheFrameIsNarrowed) {
     TBXTessvikFerroFW& c = OpenWithView();
     c.HighSpeedMapMin = 10, c.HighSpeedMapMax = 4000;
