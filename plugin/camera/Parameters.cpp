@@ -198,9 +198,13 @@ bool TBXTessvikFerroFW::SetCameraExposure(double requestedUs) {
         SetExposureTime(static_cast<int>(std::min<uint32_t>(e, INT32_MAX)));
         return e;
     };
+    // The maximum can come from the settings file (a load on a ready camera keeps the file's
+    // value); one below the minimum would bounce the two clamps off each other without end,
+    // so the minimum wins.
+    const double maximum = std::max(ExposureMaxMicroseconds, ExposureMinMicroseconds);
     uint32_t e = camera::TruncateToUnsigned32(requestedUs);
     if (e < ExposureMinMicroseconds) e = clampTo(ExposureMinMicroseconds);
-    if (e > ExposureMaxMicroseconds) e = clampTo(ExposureMaxMicroseconds);
+    if (e > maximum) e = clampTo(maximum);
 
     if (!ReadSettings(*this)) {
         ShowError("Fail in reading camera settings!", kCaptionErrorMessage);

@@ -2,6 +2,9 @@
 // Loading is also what arms the control, so the camera is first touched at the end of it.
 #include <bxplatform/inifile.h>
 
+#include <utility>
+
+#include "camera/DriverCall.h"
 #include "control/BXTessvikGrabImpl1.h"
 #include "control/Trace.h"
 
@@ -50,7 +53,8 @@ void TBXTessvikFerroFW::LoadFromRegistry(const std::string& path) {
         chk_Acquire8bit->SetChecked(readBool("8 Bit Acquire", false));
         chk_Color->SetChecked(readBool("Color mode", false));
         // The one read that can fail: a non-numeric exposure text switches to the fallback.
-        SetExposureTime(static_cast<int>(StrToFloat(exposureText)));
+        // A number beyond an int saturates (the camera's limits then apply).
+        SetExposureTime(camera::TruncateToInt32(StrToFloat(exposureText)));
         SetBinning(readInt("Binning Factor", 1));
         SetGainValue(InRangeOrZero(readInt("Brightness", 0), 0, 4095));
         SetOffsetValue(InRangeOrZero(readInt("Contrast", 0), 0, 4095));
@@ -153,7 +157,13 @@ void TBXTessvikFerroFW::LoadFromRegistry(const std::string& path) {
     binButtons[k]->SetChecked(true);
     SelectBinning(k);
     lbl_BinningFactorY->SetCaption(IntToStr(BinningFactorY));
+    // The hidden vertical bar maps its positions to the factors 1..4 directly, not through
+    // the camera's choices: its change handler would re-bin to k + 1 (3 instead of 4, say),
+    // so it is only moved here.
+    auto verticalChange = hsb_BinningFactorY->OnChange.Get();
+    hsb_BinningFactorY->OnChange = nullptr;
     hsb_BinningFactorY->SetPosition(k);
+    hsb_BinningFactorY->OnChange = std::move(verticalChange);
 
     InitialiseArmed = true;
 
@@ -175,7 +185,8 @@ bool TBXTessvikFerroFW::SaveToRegistry(const std::string& path) {
                         : rbn_RangeMid->Checked() ? "Mid"
                         : rbn_RangeLow->Checked() ? "Low"
                                                   : "";
-    // Written in this order; the first failure ends the save, keeping what was written.
+    // Written in this order; the first failure ends the save, keeping what was written. The
+    // mapping ranges are doubles the host may set to anything; they are written saturated.
     return ini.WriteFloat(kSection, "AE Max Time", ExposureMaxMicroseconds) &&
            writeInt("COM Port", cbo_ControlPort->ItemIndex()) &&
            writeInt("Controller Model", ControllerModel) &&
@@ -185,12 +196,12 @@ bool TBXTessvikFerroFW::SaveToRegistry(const std::string& path) {
            writeText("Range", range) && writeBool("8 Bit Acquire", chk_Acquire8bit->Checked()) &&
            writeBool("Color mode", chk_Color->Checked()) &&
            writeInt("Binning Factor", BinningFactorX) &&
-           writeInt("Focus/8Bit Mapping Min", static_cast<int>(FocusMapMin)) &&
-           writeInt("Focus/8Bit Mapping Max", static_cast<int>(FocusMapMax)) &&
-           writeInt("High Speed Mapping Min", static_cast<int>(HighSpeedMapMin)) &&
-           writeInt("High Speed Mapping Max", static_cast<int>(HighSpeedMapMax)) &&
-           writeInt("Slow Scan Mapping Min", static_cast<int>(SlowScanMapMin)) &&
-           writeInt("Slow Scan Mapping Max", static_cast<int>(SlowScanMapMax)) &&
+           writeInt("Focus/8Bit Mapping Min", camera::TruncateToInt32(FocusMapMin)) &&
+           writeInt("Focus/8Bit Mapping Max", camera::TruncateToInt32(FocusMapMax)) &&
+           writeInt("High Speed Mapping Min", camera::TruncateToInt32(HighSpeedMapMin)) &&
+           writeInt("High Speed Mapping Max", camera::TruncateToInt32(HighSpeedMapMax)) &&
+           writeInt("Slow Scan Mapping Min", camera::TruncateToInt32(SlowScanMapMin)) &&
+           writeInt("Slow Scan Mapping Max", camera::TruncateToInt32(SlowScanMapMax)) &&
            writeInt("Frame Interval (hrs)", FrameIntervalHours) &&
            writeInt("Frame Interval (min)", FrameIntervalMinutes) &&
            writeInt("Frame Interval (sec)", FrameIntervalSeconds) &&

@@ -50,8 +50,11 @@ template <class Sync>
 void Synchronise(Sync sync) {
     if (t_syncing) return;
     t_syncing = true;
+    // Cleared however sync() ends, or a throwing handler would stop every later sync.
+    struct Clear {
+        ~Clear() { t_syncing = false; }
+    } clear;
     sync();
-    t_syncing = false;
 }
 
 TRadioButton* ModeButton(const Form& form, Unit unit) {
@@ -278,8 +281,13 @@ void TBXTessvikFerroFW::BindExposureHandlers() {
         ModeButton(*this, unit)->OnClick = [this, unit](TObject*) { ApplyMode(*this, unit); };
 
     bb_OK->OnClick = [this](TObject*) {
+        // Only the mode checked now: applying it may check another one (a value the camera
+        // rounded is shown in the unit that holds it), which must not apply in turn.
         for (Unit unit : {Unit::MinSec, Unit::Ms, Unit::Us}) {
-            if (ModeButton(*this, unit)->Checked()) ApplyMode(*this, unit);
+            if (ModeButton(*this, unit)->Checked()) {
+                ApplyMode(*this, unit);
+                break;
+            }
         }
         ShowEditButtons(*this, false);
         UpdateCameraStatus();

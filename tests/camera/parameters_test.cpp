@@ -76,6 +76,16 @@ TEST_F(ParametersTest, NegativeExposureEndsAtTheMaximum) {
     EXPECT_FALSE(form.CameraCommandBusy);
 }
 
+TEST_F(ParametersTest, MaximumBelowTheMinimumEndsAtTheMinimum) {
+    // A settings file loaded on a ready camera brings its own maximum (0 when absent).
+    TBXTessvikFerroFW& form = Open();
+    form.ExposureMaxMicroseconds = 0;
+    form.SetExposureTime(5);
+    EXPECT_EQ(form.ExposureTime, 100);
+    EXPECT_EQ(CameraParam(KVCAM_PARAM_EXPOSURE), 100);
+    EXPECT_FALSE(form.CameraCommandBusy);
+}
+
 TEST_F(ParametersTest, CameraRoundingTurnsTheLabelRedAndWins) {
     TBXTessvikFerroFW& form = Open(std::string(kCamera) + "quantum_us = 10\n");
     ASSERT_TRUE(form.rbn_ExposureTime2->Checked());  // "us"

@@ -142,3 +142,19 @@ TEST_F(Settings, AnUnwritableFileEndsTheSaveQuietly) {
     EXPECT_FALSE(c.SaveToRegistry("/nonexistent-folder/settings.ini"));
     EXPECT_EQ(ui->BoxCount(), 0u);
 }
+
+TEST_F(Settings, ASecondLoadKeepsTheBinningItNames) {
+    // The camera offers 1, 2, 4, 8: the button position of a factor is not the factor - 1.
+    UseCamera("[binning]\nkind = sparse\ntable = 1, 2, 4, 8\n");
+    Write("AE Max Time=5000000\nBinning Factor=8\n");
+    TBXTessvikFerroFW& c = Create();
+    c.LoadFromRegistry(path);
+    ASSERT_TRUE(c.CameraReady) << BoxTexts();
+    c.LoadFromRegistry(path);  // the camera now reports its choices
+    EXPECT_TRUE(c.rbn_bin8->Checked());
+    EXPECT_EQ(c.BinningFactorX, 8);
+    EXPECT_EQ(c.BinningFactorY, 8);
+    EXPECT_EQ(CameraParam(KVCAM_PARAM_BINNING), 8);
+    EXPECT_EQ(c.hsb_BinningFactorY->Position(), 3);
+    EXPECT_FALSE(c.CameraCommandBusy);
+}
