@@ -40,6 +40,8 @@ void Camera::Shutdown() {
         counters_.lost = 0;
     }
     cv_.notify_all();
+    // The capture thread leaves as soon as it has completed the cancelled frames: its waits all
+    // end on stop_, so this join is bounded by the callbacks it still runs.
     if (thread_.joinable() && !OnCaptureThread()) thread_.join();
 }
 
@@ -49,6 +51,8 @@ ParamValues Camera::Current() {
 }
 
 int32_t Camera::Send(ParamValues& v) {
+    // The capture thread trusts current_: nothing the camera could not have set gets there.
+    if (!CameraTakes(*model_, v)) return KVCAM_ERR_BAD_SETTINGS;
     FitRegion(*model_, v);
     std::lock_guard lk(mu_);
     current_ = v;
@@ -161,16 +165,47 @@ int32_t Camera::Grab(KvCamFrame* frame) {
     SyncWait wait;
     std::unique_lock lk(mu_);
     if (stop_) return KVCAM_ERR_INVALID_HANDLE;
+    const int64_t now = k::NowMicroseconds();
+    wait.deadline = now + model_->grabTimeoutUs;
     Job job;
     job.frame = frame;
     job.buffer = frame->buffer;
     job.bufferSize = frame->bufferSize;
     job.sync = &wait;
-    job.eligibleAt = k::NowMicroseconds();
+    job.eligibleAt = now;
     pending_.push_back(job);
+    ++grabbing_;
     cv_.notify_all();
+    // The time-out counts from this call and covers waiting behind queued frames and for the
+    // trigger; once the exposure has started, the frame takes its exposure and readout.
+    WaitUntil(lk, wait.deadline, [&] { return wait.started || wait.done; });
+    const bool timedOut = !wait.started && !wait.done && Withdraw(wait);
+    // Bounded by the capture thread's progress: a started frame ends at the end of its readout
+    // on the platform clock (sooner on abort, close or withdrawal), and a cancelled or withdrawn
+    // job is completed as soon as the capture thread gets to it. Only then is the caller's
+    // buffer free of the driver.
     cv_.wait(lk, [&] { return wait.done; });
+    --grabbing_;
+    if (timedOut) {
+        frame->errorCode = KVCAM_ERR_TIMEOUT;
+        return KVCAM_ERR_TIMEOUT;
+    }
     return wait.result;
+}
+
+bool Camera::Withdraw(SyncWait& wait) {
+    auto mine = [&](const Job& j) { return j.sync == &wait; };
+    auto queued = std::find_if(pending_.begin(), pending_.end(), mine);
+    if (queued != pending_.end()) {
+        pending_.erase(queued);  // the capture thread never saw it
+        wait.done = true;
+        return true;
+    }
+    if (std::any_of(cancelled_.begin(), cancelled_.end(), mine)) return false;
+    // The capture thread holds it, waiting for its trigger: cut it short.
+    wait.withdrawn = true;
+    cv_.notify_all();
+    return true;
 }
 
 int32_t Camera::Abort() {
@@ -187,6 +222,9 @@ int32_t Camera::Abort() {
     // From inside a callback the capture thread cannot wait for itself; the cancelled frames
     // complete right after the callback returns.
     if (OnCaptureThread()) return KVCAM_OK;
+    // Bounded by the capture thread's progress: every wait of the frame in progress ends on
+    // abortCurrent_, so what is left is completing the cancelled frames through their
+    // callbacks.
     cv_.wait(lk, [&] { return doneEpoch_ >= epoch || exited_; });
     return KVCAM_OK;
 }
@@ -203,6 +241,7 @@ KvCamSimCounters Camera::Counters() {
     c.pending = 0;
     for (const Job& j : pending_) c.pending += j.sync == nullptr;
     c.pending += capturingQueued_;
+    c.grabbing = grabbing_;
     return c;
 }
 
@@ -257,6 +296,7 @@ void Camera::Run() {
         auto next = std::find_if(pending_.begin(), pending_.end(),
                                  [&](const Job& j) { return j.sync != nullptr || streaming_; });
         if (next == pending_.end()) {
+            // Idle until there is work: a queued frame, a grab, streaming on, abort or close.
             cv_.wait(lk);
             continue;
         }
@@ -274,11 +314,16 @@ void Camera::Run() {
     cv_.notify_all();
 }
 
-int32_t Camera::WaitForTrigger(std::unique_lock<std::mutex>& lk, bool sync, int64_t& start) {
+bool Camera::Cut(const Job& job) const {
+    return abortCurrent_ || stop_ || (job.sync != nullptr && job.sync->withdrawn);
+}
+
+int32_t Camera::WaitForTrigger(std::unique_lock<std::mutex>& lk, const Job& job, int64_t& start) {
     const CameraModel& m = *model_;
-    auto cut = [&] { return abortCurrent_ || stop_; };
-    // Only a KvCam_GrabFrame gives up; a queued frame waits until it is triggered or aborted.
-    const int64_t timeout = sync ? k::NowMicroseconds() + m.grabTimeoutUs : INT64_MAX;
+    auto cut = [&] { return Cut(job); };
+    // A grab gives up at its deadline, counted from its call; a queued frame waits until it is
+    // triggered, or until abort or close cut it.
+    const int64_t timeout = job.sync != nullptr ? job.sync->deadline : INT64_MAX;
     for (;;) {
         const int32_t mode = TriggerMode();  // may change by a send while waiting
         if (mode == KVCAM_TRIGGER_FREE_RUN || cut()) return KVCAM_OK;
@@ -311,14 +356,14 @@ int32_t Camera::WaitForTrigger(std::unique_lock<std::mutex>& lk, bool sync, int6
 
 void Camera::Capture(std::unique_lock<std::mutex>& lk, Job& job) {
     const CameraModel& m = *model_;
-    auto cut = [&] { return abortCurrent_ || stop_; };
+    auto cut = [&] { return Cut(job); };
     const bool sync = job.sync != nullptr;
 
     // Free-running frames start when the sensor is free and the frame may run; triggered ones
     // at their pulse.
     int64_t start = std::max(lastEnd_, job.eligibleAt);
     if (!sync) start = std::max(start, streamingSince_);
-    int32_t result = WaitForTrigger(lk, sync, start);
+    int32_t result = WaitForTrigger(lk, job, start);
 
     const ParamValues settings = current_;
     const Geometry g = GeometryOf(m, settings);
@@ -330,7 +375,13 @@ void Camera::Capture(std::unique_lock<std::mutex>& lk, Job& job) {
     if (result != KVCAM_OK) {
         lastEnd_ = std::max(lastEnd_, std::min(start, k::NowMicroseconds()));
     } else {
-        const double rate = m.readoutMpixPerSecond[settings[KVCAM_PARAM_READOUT_SPEED]];
+        if (sync) {
+            job.sync->started = true;  // from here the grab waits for the frame, not the clock
+            cv_.notify_all();
+        }
+        const size_t speed = std::clamp<size_t>(size_t(settings[KVCAM_PARAM_READOUT_SPEED]), 0,
+                                                m.readoutMpixPerSecond.size() - 1);
+        const double rate = m.readoutMpixPerSecond[speed];
         const int64_t readoutUs =
             static_cast<int64_t>(std::ceil(double(g.width) * g.height / rate));
         const int64_t end = start + settings[KVCAM_PARAM_EXPOSURE] + readoutUs;

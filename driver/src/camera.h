@@ -55,8 +55,13 @@ public:
     void Shutdown();
 
 private:
+    // A KvCam_GrabFrame call waiting on its job; lives on the caller's stack and is only
+    // touched under the lock.
     struct SyncWait {
-        bool done = false;
+        int64_t deadline = 0;    // platform clock: the frame must have started by then
+        bool started = false;    // the exposure began: the grab no longer times out
+        bool withdrawn = false;  // timed out while the capture thread held the job
+        bool done = false;       // the capture thread is finished with the job
         int32_t result = KVCAM_OK;
     };
     struct Job {
@@ -73,8 +78,13 @@ private:
 
     void Run();
     void Capture(std::unique_lock<std::mutex>& lk, Job& job);
+    // Whether the job in progress is to stop: abort, close or a grab that gave up.
+    bool Cut(const Job& job) const;
     // In trigger modes, waits for the frame's trigger and moves `start` to it.
-    int32_t WaitForTrigger(std::unique_lock<std::mutex>& lk, bool sync, int64_t& start);
+    int32_t WaitForTrigger(std::unique_lock<std::mutex>& lk, const Job& job, int64_t& start);
+    // Takes back the job of a grab whose deadline passed before its frame started. Returns
+    // false when an abort got there first (the job then completes as aborted).
+    bool Withdraw(SyncWait& wait);
     // Waits on the warped clock until `deadline` or until `stop` is true.
     template <typename Stop>
     bool WaitUntil(std::unique_lock<std::mutex>& lk, int64_t deadline, Stop stop);
@@ -103,6 +113,7 @@ private:
     uint32_t externalTriggers_ = 0;
     int64_t lastEnd_ = 0;     // when the sensor became free
     uint32_t delivered_ = 0;  // frame number of the last delivered frame
+    uint32_t grabbing_ = 0;   // KvCam_GrabFrame calls not yet returned
     std::deque<Job> pending_;
     std::vector<Job> lost_;
     std::vector<Job> cancelled_;

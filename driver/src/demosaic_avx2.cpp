@@ -1,6 +1,9 @@
 // AVX2 build of the demosaic row kernel (this file is compiled with -mavx2).
 #include <immintrin.h>
 
+#include <cstddef>
+#include <cstdint>
+
 #include "demosaic_simd.h"
 
 namespace kvcam {

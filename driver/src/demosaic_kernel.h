@@ -1,13 +1,12 @@
 // The vector row kernel of the bilinear demosaic, written once over a small set of byte-wide
 // vector operations and compiled per instruction set (demosaic_ssse3.cpp, demosaic_avx2.cpp).
 // Included only by those files, inside an anonymous namespace each, so the instantiations for
-// different instruction sets never merge.
+// different instruction sets never merge. For the same reason it includes nothing itself: a
+// standard header opened inside a namespace breaks, so the including file brings <cstddef>
+// and <cstdint> in first, at file scope.
 //
 // Thread rule: pure functions.
 #pragma once
-
-#include <cstddef>
-#include <cstdint>
 
 // Interior columns of one row from column `x` on, Ops::kLanes pixels per step, while a whole
 // step fits before the last column. Returns the first column not done. All arithmetic stays

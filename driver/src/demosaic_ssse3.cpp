@@ -1,6 +1,9 @@
 // SSSE3 build of the demosaic row kernel (this file is compiled with -mssse3).
 #include <immintrin.h>
 
+#include <cstddef>
+#include <cstdint>
+
 #include "demosaic_simd.h"
 
 namespace kvcam {

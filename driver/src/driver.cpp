@@ -33,6 +33,7 @@ struct DriverState {
     std::map<KvCamHandle, std::shared_ptr<Camera>> open;
     KvCamHandle nextHandle = 1;
     std::optional<std::string> chosenDescription;  // test API; overrides KVCAM_SIM_CONFIG
+    std::string chosenOrigin;                      // its file path, for messages
     std::string installedDescription;              // whose fault rules are armed
     bool descriptionInstalled = false;
     std::string lastError;
@@ -44,25 +45,56 @@ DriverState& State() {
     return *state;
 }
 
-// The description text for the next load: the test API's choice, else the file named by
-// KVCAM_SIM_CONFIG, else none (the embedded default).
-bool DescriptionText(DriverState& g, std::string& text) {
-    if (g.chosenDescription) {
-        text = *g.chosenDescription;
-        return true;
-    }
-    const char* path = std::getenv("KVCAM_SIM_CONFIG");
-    text.clear();
-    if (path == nullptr || *path == '\0') return true;
+// A description to parse and the name its messages give it (a file path, say).
+struct Description {
+    std::string text;
+    std::string origin = "camera description";
+};
+
+// Reads a description file whole; false when it cannot be read.
+bool ReadDescriptionFile(const char* path, std::string& text) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        g.lastError = std::string("cannot read KVCAM_SIM_CONFIG file ") + path;
-        return false;
-    }
+    if (!in) return false;
     std::ostringstream ss;
     ss << in.rdbuf();
     text = ss.str();
-    return true;
+    return !in.bad();
+}
+
+// The description for the next load: the test API's choice, else the file named by
+// KVCAM_SIM_CONFIG, else none (the embedded default). The file is read without the driver
+// lock, so a slow file never holds up other calls.
+bool NextDescription(DriverState& g, Description& d) {
+    {
+        std::lock_guard lk(g.mu);
+        if (g.chosenDescription) {
+            d.text = *g.chosenDescription;
+            d.origin = g.chosenOrigin;
+            return true;
+        }
+    }
+    const char* path = std::getenv("KVCAM_SIM_CONFIG");
+    if (path == nullptr || *path == '\0') return true;
+    d.origin = path;
+    if (ReadDescriptionFile(path, d.text)) return true;
+    std::lock_guard lk(g.mu);
+    g.lastError = std::string(path) + ": cannot read the camera description (KVCAM_SIM_CONFIG)";
+    return false;
+}
+
+// Checks a description for the next load and takes it, or keeps the previous choice and says
+// what is wrong.
+int32_t ChooseDescription(std::string text, std::string origin) {
+    DriverState& g = State();
+    CameraModel probe;
+    std::string error;
+    const bool ok = ParseDescription(text, probe, error, origin);
+    std::lock_guard lk(g.mu);
+    g.lastError = error;
+    if (!ok) return KVCAM_ERR_OUT_OF_RANGE;
+    g.chosenDescription = std::move(text);
+    g.chosenOrigin = std::move(origin);
+    return KVCAM_OK;
 }
 
 std::shared_ptr<Camera> FindCamera(KvCamHandle handle, int32_t& result) {
@@ -148,16 +180,21 @@ extern "C" {
 
 int32_t KvCam_LoadDriver(void) {
     DriverState& g = State();
-    std::lock_guard lk(g.mu);
-    if (g.loaded) return KVCAM_ERR_ALREADY_LOADED;
-    std::string text;
-    if (!DescriptionText(g, text)) return KVCAM_ERR_NO_CAMERA;
+    {
+        std::lock_guard lk(g.mu);
+        if (g.loaded) return KVCAM_ERR_ALREADY_LOADED;
+    }
+    Description description;
+    if (!NextDescription(g, description)) return KVCAM_ERR_NO_CAMERA;
+    const std::string& text = description.text;
     auto model = std::make_shared<CameraModel>();
     std::string error;
-    if (!ParseDescription(text, *model, error)) {
-        g.lastError = "camera description: " + error;
-        return KVCAM_ERR_NO_CAMERA;
-    }
+    const bool parsed = ParseDescription(text, *model, error, description.origin);
+    std::lock_guard lk(g.mu);
+    if (g.loaded) return KVCAM_ERR_ALREADY_LOADED;  // another thread loaded it meanwhile
+    // The problem (or none) of the description this load read, for the host to show.
+    g.lastError = error;
+    if (!parsed) return KVCAM_ERR_NO_CAMERA;
     // The description's faults are armed once per description, so a reload (say after an
     // injected "already loaded") does not re-arm them.
     if (!g.descriptionInstalled || g.installedDescription != text) {
@@ -370,7 +407,7 @@ int32_t KvCam_SendSettingsToCam(KvCamHandle handle, KvCamSettings* settings) {
     if (regionChanged) {
         if (int32_t code = g.faults.Check(KVCAMSIM_FAULT_SEND_REGION)) return code;
     }
-    cam->Send(v);
+    if (int32_t code = cam->Send(v)) return code;
     EncodeBlock(settings, cameraId, v);
     return KVCAM_OK;
 }
@@ -490,35 +527,25 @@ void KvCamSim_ClearFaults(void) {
 }
 
 int32_t KvCamSim_UseDescription(const char* iniText) {
-    DriverState& g = State();
-    std::lock_guard lk(g.mu);
     if (iniText == nullptr) {
+        DriverState& g = State();
+        std::lock_guard lk(g.mu);
         g.chosenDescription.reset();
         g.lastError.clear();
         return KVCAM_OK;
     }
-    CameraModel probe;
-    std::string error;
-    if (!ParseDescription(iniText, probe, error)) {
-        g.lastError = error;
-        return KVCAM_ERR_OUT_OF_RANGE;
-    }
-    g.chosenDescription = iniText;
-    g.lastError.clear();
-    return KVCAM_OK;
+    return ChooseDescription(iniText, "camera description");
 }
 
 int32_t KvCamSim_UseDescriptionFile(const char* path) {
     if (path == nullptr) return KVCAM_ERR_NULL_POINTER;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!ReadDescriptionFile(path, text)) {
         std::lock_guard lk(State().mu);
-        State().lastError = std::string("cannot read ") + path;
+        State().lastError = std::string(path) + ": cannot read the camera description";
         return KVCAM_ERR_NO_CAMERA;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return KvCamSim_UseDescription(ss.str().c_str());
+    return ChooseDescription(std::move(text), path);
 }
 
 const char* KvCamSim_LastError(void) {
@@ -535,6 +562,7 @@ void KvCamSim_Reset(void) {
     std::lock_guard lk(g.mu);
     g.faults.Clear();
     g.chosenDescription.reset();
+    g.chosenOrigin.clear();
     g.installedDescription.clear();
     g.descriptionInstalled = false;
     g.lastError.clear();

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace kvcam {
 
@@ -239,24 +240,57 @@ std::string ParseFault(std::string_view key, std::string_view value, FaultRule& 
     return {};
 }
 
-std::string CheckConsistency(const CameraModel& m) {
+// What makes a parsed camera inconsistent, and the keys that set it up, most telling first.
+struct Inconsistency {
+    std::string what;
+    std::vector<const char*> keys;
+};
+
+std::optional<Inconsistency> CheckConsistency(const CameraModel& m) {
     if (m.colour && (m.width % 2 != 0 || m.height % 2 != 0)) {
-        return "a colour sensor needs an even width and height";
+        return Inconsistency{"a colour sensor needs an even width and height",
+                             {m.width % 2 ? "sensor.width" : "sensor.height", "sensor.colour"}};
     }
-    if (m.exposureMinUs > m.exposureMaxUs) return "exposure min_us above max_us";
-    if (m.binningMin > m.binningMax) return "binning min above max";
-    if (m.binningTable.empty()) return "binning table is empty";
-    if (m.readoutMpixPerSecond.empty()) return "no readout speeds";
+    if (m.exposureMinUs > m.exposureMaxUs) {
+        return Inconsistency{"min_us above max_us", {"exposure.min_us", "exposure.max_us"}};
+    }
+    if (m.binningMin > m.binningMax) {
+        return Inconsistency{"binning min above max", {"binning.min", "binning.max"}};
+    }
+    if (m.binningTable.empty()) return Inconsistency{"binning table is empty", {"binning.table"}};
+    // Every factor the camera offers applies to both axes (the square parameter sets both), so
+    // none may be larger than the shorter side: a bin must fit on the sensor.
+    const int32_t largest =
+        m.binningKind == BinningKind::Sparse ? m.binningTable.back() : m.binningMax;
+    if (largest > std::min(m.width, m.height)) {
+        const bool byWidth = largest > m.width;
+        return Inconsistency{
+            "binning factor " + std::to_string(largest) + " is larger than the sensor " +
+                (byWidth ? "width " + std::to_string(m.width)
+                         : "height " + std::to_string(m.height)),
+            {m.binningKind == BinningKind::Sparse ? "binning.table" : "binning.max", "binning.kind",
+             byWidth ? "sensor.width" : "sensor.height"}};
+    }
+    if (m.readoutMpixPerSecond.empty()) {
+        return Inconsistency{"no readout speeds", {"readout.speeds"}};
+    }
     if (m.defaultReadoutSpeed >= static_cast<int32_t>(m.readoutMpixPerSecond.size())) {
-        return "defaults.readout_speed has no readout speed";
+        return Inconsistency{"no readout speed with this index",
+                             {"defaults.readout_speed", "readout.speeds"}};
     }
     if (m.defaultTrigger != 0 && m.defaultTrigger != 3 && m.defaultTrigger != 5) {
-        return "defaults.trigger is not 0, 3 or 5";
+        return Inconsistency{"not 0, 3 or 5", {"defaults.trigger"}};
     }
     if (m.defaultFormat == KVCAM_FORMAT_BAYER8 && !m.colour) {
-        return "defaults.format 4 needs a colour sensor";
+        return Inconsistency{"format 4 needs a colour sensor",
+                             {"defaults.format", "sensor.colour"}};
     }
-    return {};
+    return std::nullopt;
+}
+
+// "[section] key" as a message names it.
+std::string KeyName(std::string_view section, std::string_view key) {
+    return "[" + std::string(section) + "] " + std::string(key);
 }
 
 }  // namespace
@@ -295,29 +329,31 @@ int32_t FaultPointByName(std::string_view name) {
     return it == points.end() ? -1 : it->second;
 }
 
-bool ParseDescription(std::string_view ini, CameraModel& model, std::string& error) {
+bool ParseDescription(std::string_view ini, CameraModel& model, std::string& error,
+                      std::string_view origin) {
     CameraModel m = model;
     std::string section;
+    std::map<std::string, int> lineOf;  // "section.key" -> line that set it
     int lineNumber = 0;
     size_t pos = 0;
+    auto fail = [&](int line, const std::string& what) {
+        error = std::string(origin) + ":" + std::to_string(line) + ": " + what;
+        return false;
+    };
     while (pos < ini.size()) {
         size_t eol = ini.find('\n', pos);
         if (eol == std::string_view::npos) eol = ini.size();
         std::string line = Trim(ini.substr(pos, eol - pos));
         pos = eol + 1;
         ++lineNumber;
-        auto fail = [&](const std::string& what) {
-            error = "line " + std::to_string(lineNumber) + ": " + what;
-            return false;
-        };
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line[0] == '[') {
-            if (line.back() != ']') return fail("unclosed section name");
+            if (line.back() != ']') return fail(lineNumber, line + ": unclosed section name");
             section = Lower(Trim(std::string_view(line).substr(1, line.size() - 2)));
             continue;
         }
         size_t eq = line.find('=');
-        if (eq == std::string::npos) return fail("expected key = value");
+        if (eq == std::string::npos) return fail(lineNumber, line + ": expected key = value");
         std::string key = Lower(Trim(std::string_view(line).substr(0, eq)));
         std::string value = Trim(std::string_view(line).substr(eq + 1));
         // A comment may follow the value.
@@ -326,23 +362,33 @@ bool ParseDescription(std::string_view ini, CameraModel& model, std::string& err
         if (section == "faults") {
             FaultRule rule;
             std::string problem = ParseFault(key, value, rule);
-            if (!problem.empty()) return fail("[faults] " + key + ": " + problem);
+            if (!problem.empty()) return fail(lineNumber, KeyName(section, key) + ": " + problem);
             m.faults.push_back(rule);
             continue;
         }
         auto it = Keys().find(section + "." + key);
-        if (it == Keys().end()) return fail("unknown key [" + section + "] " + key);
+        if (it == Keys().end()) return fail(lineNumber, KeyName(section, key) + ": unknown key");
         std::string problem = it->second(m, value);
-        if (!problem.empty()) return fail("[" + section + "] " + key + ": " + problem);
+        if (!problem.empty()) return fail(lineNumber, KeyName(section, key) + ": " + problem);
+        lineOf[it->first] = lineNumber;
     }
     if (!m.BinningAllowed(m.defaultBinning)) {
         // The factory binning follows a binning table or range that leaves out 1.
         m.defaultBinning =
             m.binningKind == BinningKind::Sparse ? m.binningTable.front() : m.binningMin;
     }
-    std::string problem = CheckConsistency(m);
-    if (!problem.empty()) {
-        error = problem;
+    if (std::optional<Inconsistency> bad = CheckConsistency(m)) {
+        // Blame the most telling key the text set; the embedded default is consistent, so the
+        // text set at least one of them.
+        for (const char* name : bad->keys) {
+            auto line = lineOf.find(name);
+            if (line == lineOf.end()) continue;
+            const std::string_view full(name);
+            const size_t dot = full.find('.');
+            return fail(line->second,
+                        KeyName(full.substr(0, dot), full.substr(dot + 1)) + ": " + bad->what);
+        }
+        error = std::string(origin) + ": " + bad->what;
         return false;
     }
     model = std::move(m);

@@ -84,8 +84,11 @@ struct CameraModel {
 };
 
 // Parses a description on top of the embedded default. Returns false with `error` set for an
-// unknown section or key, a malformed value or an inconsistent camera.
-bool ParseDescription(std::string_view ini, CameraModel& model, std::string& error);
+// unknown section or key, a malformed value or an inconsistent camera (a binning factor larger
+// than the sensor among them), as "<origin>:<line>: [section] key: what is wrong", where
+// `origin` names the text (a file path, say).
+bool ParseDescription(std::string_view ini, CameraModel& model, std::string& error,
+                      std::string_view origin = "camera description");
 
 // Name of a fault point as the [faults] section spells it, or -1 when unknown.
 int32_t FaultPointByName(std::string_view name);

@@ -148,14 +148,19 @@ const std::vector<float>& Scene::Binned(const Geometry& g) {
     const std::vector<float>& s = Sensor();
     binned_.assign(static_cast<size_t>(g.width) * g.height, 0.0f);
     // Binning sums charge: each delivered pixel is the sum of its binH x binV sensor pixels.
+    // Only pixels on the sensor take part, so no geometry can read past the sensor's picture
+    // (the settings already keep bins on the sensor; this holds even if they did not).
+    const int64_t W = model_.width, H = model_.height;
     for (int32_t oy = 0; oy < g.height; ++oy) {
         float* row = &binned_[static_cast<size_t>(oy) * g.width];
-        for (int32_t i = 0; i < g.binV; ++i) {
-            const float* src =
-                &s[static_cast<size_t>(g.originY + oy * g.binV + i) * model_.width + g.originX];
+        const int64_t top = g.originY + int64_t{oy} * g.binV;
+        for (int64_t sy = std::max<int64_t>(top, 0); sy < std::min(top + g.binV, H); ++sy) {
+            const float* src = &s[static_cast<size_t>(sy * W)];
             for (int32_t ox = 0; ox < g.width; ++ox) {
+                const int64_t left = g.originX + int64_t{ox} * g.binH;
+                const int64_t right = std::min(left + g.binH, W);
                 float sum = 0.0f;
-                for (int32_t j = 0; j < g.binH; ++j) sum += src[ox * g.binH + j];
+                for (int64_t sx = std::max<int64_t>(left, 0); sx < right; ++sx) sum += src[sx];
                 row[ox] += sum;
             }
         }

@@ -30,13 +30,15 @@ int32_t BinningLimit(const CameraModel& m, bool max) {
 }
 
 // Largest X (or Y) + 1 and width (or height) of the region at the block's binning. Type 8
-// counts X and width in sensor pixels.
+// counts X and width in sensor pixels. Never below 1, whatever the block's binning, so region
+// limits stay ordered (min <= max).
 int32_t RegionSpan(const CameraModel& m, const ParamValues& v, bool horizontal) {
     if (horizontal) {
-        return m.RegionXInSensorPixels() ? m.width
-                                         : m.width / std::max(1, v[KVCAM_PARAM_BINNING_H]);
+        return m.RegionXInSensorPixels()
+                   ? m.width
+                   : std::max(1, m.width / std::max(1, v[KVCAM_PARAM_BINNING_H]));
     }
-    return m.height / std::max(1, v[KVCAM_PARAM_BINNING_V]);
+    return std::max(1, m.height / std::max(1, v[KVCAM_PARAM_BINNING_V]));
 }
 
 bool Horizontal(uint32_t id) {
@@ -186,13 +188,32 @@ void FitRegion(const CameraModel& m, ParamValues& v) {
     for (bool horizontal : {true, false}) {
         int32_t& pos = v[horizontal ? KVCAM_PARAM_ROI_X : KVCAM_PARAM_ROI_Y];
         int32_t& size = v[horizontal ? KVCAM_PARAM_ROI_WIDTH : KVCAM_PARAM_ROI_HEIGHT];
-        const int32_t span = std::max(1, RegionSpan(m, v, horizontal));
+        const int32_t span = RegionSpan(m, v, horizontal);
+        // Type 8 reads whole bins from a sensor-pixel X: X and width are multiples of the
+        // factor and X leaves room for at least one bin before the edge.
         int32_t unit = 1;
-        if (horizontal && m.RegionXInSensorPixels()) unit = std::max(1, v[KVCAM_PARAM_BINNING_H]);
-        pos = std::clamp(pos, 0, span - 1) / unit * unit;
-        size = std::clamp(size, 1, span - pos) / unit * unit;
-        if (size < unit) size = std::min(unit, span - pos);  // never an empty region
+        if (horizontal && m.RegionXInSensorPixels()) {
+            unit = std::clamp(v[KVCAM_PARAM_BINNING_H], 1, span);
+        }
+        pos = std::clamp(pos, 0, span - unit) / unit * unit;
+        size = std::max(unit, std::clamp(size, 1, span - pos) / unit * unit);
     }
+}
+
+bool CameraTakes(const CameraModel& m, const ParamValues& v) {
+    auto in = [](int32_t x, int64_t lo, int64_t hi) { return x >= lo && x <= hi; };
+    const int32_t format = v[KVCAM_PARAM_FORMAT];
+    const int32_t trigger = v[KVCAM_PARAM_TRIGGER];
+    return in(v[KVCAM_PARAM_GAIN], 0, 4095) && in(v[KVCAM_PARAM_OFFSET], 0, 4095) &&
+           in(v[KVCAM_PARAM_EXPOSURE], 0, m.exposureMaxUs) &&
+           m.BinningAllowed(v[KVCAM_PARAM_BINNING_H]) &&
+           m.BinningAllowed(v[KVCAM_PARAM_BINNING_V]) &&
+           v[KVCAM_PARAM_BINNING] == v[KVCAM_PARAM_BINNING_V] &&
+           in(v[KVCAM_PARAM_READOUT_SPEED], 0, int64_t(m.readoutMpixPerSecond.size()) - 1) &&
+           (trigger == KVCAM_TRIGGER_FREE_RUN || trigger == KVCAM_TRIGGER_EXTERNAL ||
+            trigger == KVCAM_TRIGGER_SOFTWARE) &&
+           (format == KVCAM_FORMAT_MONO8 || format == KVCAM_FORMAT_MONO16 ||
+            (format == KVCAM_FORMAT_BAYER8 && m.colour));
 }
 
 Geometry GeometryOf(const CameraModel& m, const ParamValues& v) {

@@ -38,6 +38,9 @@ int32_t ParamMax(const CameraModel& m, const ParamValues& v, uint32_t id, int32_
 // Cuts the region to the sensor at the block's binning (and, for type 8, rounds the
 // sensor-pixel X and width down to whole horizontal bins).
 void FitRegion(const CameraModel& m, ParamValues& v);
+// Whether every value but the region is one the camera could have set itself (a block that
+// was not filled by the driver, or was filled for another camera, may hold anything).
+bool CameraTakes(const CameraModel& m, const ParamValues& v);
 Geometry GeometryOf(const CameraModel& m, const ParamValues& v);
 uint32_t BayerPatternOf(const CameraModel& m, const Geometry& g);
 

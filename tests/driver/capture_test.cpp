@@ -1,6 +1,8 @@
 // Frame capture: the queue's order and callbacks, timing on the platform clock, streaming,
-// abort and close, software and external triggers.
+// abort and close, software and external triggers, and the bounds on every wait.
+#include <algorithm>
 #include <atomic>
+#include <future>
 
 #include "kvcam_fixture.h"
 
@@ -321,5 +323,116 @@ TEST_F(KvCamCapture, SettingsSentWhileStreamingApplyToLaterFrames) {
     EXPECT_EQ(done3.entries[1].error, KVCAM_ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(Counters().failed, done3.entries[0].error == KVCAM_OK ? 1u : 2u);
 }
+
+// What a grab can find ahead of it: a queued frame whose trigger never comes, or long
+// free-running exposures that outlast its time-out.
+struct Ahead {
+    const char* name;
+    int32_t trigger;
+    int32_t exposureUs;
+};
+
+const Ahead kAhead[] = {
+    {"UntriggeredFrame", KVCAM_TRIGGER_EXTERNAL, 1000},
+    {"LongExposures", KVCAM_TRIGGER_FREE_RUN, 10000000},
+};
+
+class KvCamGrabBehind : public KvCamCapture, public ::testing::WithParamInterface<Ahead> {
+protected:
+    // Grabs on another thread, so a grab that never returns fails the test instead of hanging
+    // it (abort frees it). Returns the result and the time taken on the platform clock.
+    std::pair<int32_t, int64_t> GrabBounded(KvCamFrame& frame) {
+        auto grab = std::async(std::launch::async, [&] {
+            const int64_t before = k::NowMicroseconds();
+            const int32_t result = KvCam_GrabFrame(handle, &frame);
+            return std::pair{result, k::NowMicroseconds() - before};
+        });
+        if (grab.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            KvCam_Abort(handle);
+            ADD_FAILURE() << "the grab did not return";
+        }
+        return grab.get();
+    }
+};
+
+TEST_P(KvCamGrabBehind, TimeOutCountsFromTheCallAndTheBufferStaysUntouched) {
+    const bool external = GetParam().trigger == KVCAM_TRIGGER_EXTERNAL;
+    Open(
+        "[sensor]\nwidth = 64\nheight = 48\nframe_counter = yes\n"
+        "[trigger]\ngrab_timeout_ms = 300\n");
+    Apply(
+        {{KVCAM_PARAM_EXPOSURE, GetParam().exposureUs}, {KVCAM_PARAM_TRIGGER, GetParam().trigger}});
+    FrameSet queued(2, FrameBytes());
+    Completions done;
+    ASSERT_EQ(KvCam_SetStreaming(handle, 1), KVCAM_OK);
+    QueueAll(queued, done);
+
+    std::vector<uint8_t> buffer(FrameBytes(), 0xA5);
+    KvCamFrame frame{};
+    frame.buffer = buffer.data();
+    frame.bufferSize = static_cast<uint32_t>(buffer.size());
+    auto [result, elapsedUs] = GrabBounded(frame);
+    EXPECT_EQ(result, KVCAM_ERR_TIMEOUT);
+    EXPECT_EQ(frame.errorCode, KVCAM_ERR_TIMEOUT);
+    // At its own deadline, long before the frames ahead could have let it start.
+    EXPECT_GE(elapsedUs, 300000);
+    EXPECT_LT(elapsedUs, 10000000);
+    auto untouched = [&] {
+        return std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0xA5; });
+    };
+
+    // The frames ahead complete, numbered as if the grab had never been; nothing reaches its
+    // buffer, before or after.
+    for (int i = 0; external && i < 2; ++i) ASSERT_EQ(KvCamSim_FireExternalTrigger(handle), 0);
+    ASSERT_TRUE(done.WaitFor(2));
+    EXPECT_EQ(queued.frames[1].frameNumber, 2u);
+    EXPECT_TRUE(untouched());
+    EXPECT_EQ(Counters().grabbing, 0u);
+
+    // With nothing ahead it starts at once; the time-out does not cut its long exposure.
+    if (external) {
+        ASSERT_EQ(KvCamSim_FireExternalTrigger(handle), KVCAM_OK);
+    }
+    EXPECT_EQ(GrabBounded(frame).first, KVCAM_OK);
+    EXPECT_EQ(frame.frameNumber, 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, KvCamGrabBehind, ::testing::ValuesIn(kAhead),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct Ending {
+    const char* name;
+    int32_t (*end)(KvCamHandle);
+};
+
+const Ending kEndings[] = {
+    {"Abort", KvCam_Abort},
+    {"Close", KvCam_CloseCamera},
+    {"Release", [](KvCamHandle) { return KvCam_ReleaseDriver(); }},
+};
+
+class KvCamWaitEnds : public KvCamCapture, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(KvCamWaitEnds, GrabAndTriggerWaitsEndWithoutATrigger) {
+    // A time-out of an hour: only the ending can free the grab within the test's bound.
+    Open("[sensor]\nwidth = 64\nheight = 48\n[trigger]\ngrab_timeout_ms = 3600000\n");
+    Apply({{KVCAM_PARAM_TRIGGER, KVCAM_TRIGGER_EXTERNAL}});
+    FrameSet queued(1, FrameBytes());
+    Completions done;
+    ASSERT_EQ(KvCam_SetStreaming(handle, 1), KVCAM_OK);
+    QueueAll(queued, done);
+    auto grab = std::async(std::launch::async, [&] { return Grab().result; });
+    ASSERT_TRUE(Eventually([&] { return Counters().grabbing == 1; }));
+
+    ASSERT_EQ(GetParam().end(handle), KVCAM_OK);
+    // It returns only after the waits it ended.
+    ASSERT_EQ(done.Count(), 1u);
+    EXPECT_EQ(done.entries[0].error, KVCAM_ERR_ABORTED);
+    ASSERT_EQ(grab.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(grab.get(), KVCAM_ERR_ABORTED);
+}
+
+INSTANTIATE_TEST_SUITE_P(Driver, KvCamWaitEnds, ::testing::ValuesIn(kEndings),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

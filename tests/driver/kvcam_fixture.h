@@ -110,6 +110,18 @@ protected:
         return c;
     }
 
+    // Polls `condition` until it holds or `limit` (real time) has passed.
+    template <typename Condition>
+    static bool Eventually(Condition condition,
+                           std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
+
     KvCamHandle handle = 0;
     KvCamSettings settings{};
 

@@ -40,7 +40,8 @@ enum {
     KVCAM_ERR_OUT_OF_RANGE = 6,      /* value outside the parameter's limits or table */
     KVCAM_ERR_ALREADY_LOADED = 7,    /* KvCam_LoadDriver while loaded; the driver stays loaded */
     KVCAM_ERR_NO_CAMERA = 8,         /* no camera with that id */
-    KVCAM_ERR_BAD_SETTINGS = 9,      /* settings block with a wrong size word or never filled */
+    KVCAM_ERR_BAD_SETTINGS = 9,      /* settings block with a wrong size word, never filled, or
+                                        holding values this camera cannot take */
     KVCAM_ERR_NOT_SUPPORTED = 10,    /* parameter or operation not available on this camera */
     KVCAM_ERR_NOT_THIS_KIND = 11,    /* answer of KvCam_IsSparseTable / KvCam_IsRangeTable: no */
     KVCAM_ERR_BUFFER_TOO_SMALL = 12, /* frame buffer null or smaller than the frame */
@@ -51,7 +52,8 @@ enum {
     KVCAM_ERR_ALREADY_OPEN = 17,     /* KvCam_OpenCamera on a camera that is open */
     KVCAM_ERR_QUEUE_FULL = 18,       /* too many frames queued (KVCAM_MAX_QUEUED_FRAMES) */
     KVCAM_ERR_BAD_FORMAT = 19,       /* image format not valid for this call or this sensor */
-    KVCAM_ERR_TIMEOUT = 20,          /* KvCam_GrabFrame saw no trigger within the grab time-out */
+    KVCAM_ERR_TIMEOUT = 20,          /* KvCam_GrabFrame's frame did not start within the grab
+                                        time-out (behind queued frames or for its trigger) */
     KVCAM_ERR_GRAB_TRANSIENT = 21,   /* transient grab failure: pause briefly and try again */
     KVCAM_ERR_WRONG_THREAD = 22      /* call would wait for the calling callback thread */
 };
@@ -176,7 +178,8 @@ typedef void (*KvCamFrameCallback)(void* user, uintptr_t userData, int32_t error
 /* ---- Driver and cameras -------------------------------------------------------------------- */
 
 /* Loads the driver and builds its cameras from the description. KVCAM_ERR_ALREADY_LOADED when
- * it is loaded already (it stays loaded and usable). */
+ * it is loaded already (it stays loaded and usable); KVCAM_ERR_NO_CAMERA when the description
+ * cannot be read or is refused (the simulated camera's KvCamSim_LastError says why). */
 KVCAM_API int32_t KvCam_LoadDriver(void);
 /* Closes every open camera (pending frames complete as aborted) and unloads the driver. */
 KVCAM_API int32_t KvCam_ReleaseDriver(void);
@@ -217,7 +220,9 @@ KVCAM_API int32_t KvCam_GetParamSparseTable(const KvCamSettings* settings, uint3
                                             int32_t* table, uint32_t* count);
 /* Sends the block to the camera. The camera fits the region to the sensor at the block's
  * binning and writes what it accepted back into the block, so KvCam_GetParam afterwards
- * reads the region in use. Frames started after the send use the new settings. */
+ * reads the region in use. Frames started after the send use the new settings. A block whose
+ * other values this camera could not have set (one filled for another camera, say) is
+ * refused with KVCAM_ERR_BAD_SETTINGS and changes nothing. */
 KVCAM_API int32_t KvCam_SendSettingsToCam(KvCamHandle handle, KvCamSettings* settings);
 
 /* ---- Frames -------------------------------------------------------------------------------- */
@@ -231,8 +236,12 @@ KVCAM_API int32_t KvCam_SetStreaming(KvCamHandle handle, int32_t on);
 KVCAM_API int32_t KvCam_QueueFrame(KvCamHandle handle, KvCamFrame* frame,
                                    KvCamFrameCallback callback, uint32_t flags, void* user,
                                    uintptr_t userData);
-/* Captures one frame and waits for it (streaming not needed). In trigger modes it waits for
- * the trigger at most the camera's grab time-out. */
+/* Captures one frame and waits for it (streaming not needed). The frame must start within the
+ * camera's grab time-out, counted from this call: that covers waiting behind queued frames and,
+ * in trigger modes, for the trigger. Otherwise it returns KVCAM_ERR_TIMEOUT and the frame is
+ * withdrawn: the driver does not touch the buffer after the call returns. Once started, the
+ * frame takes its exposure and readout, however long. Abort and close end it with
+ * KVCAM_ERR_ABORTED. */
 KVCAM_API int32_t KvCam_GrabFrame(KvCamHandle handle, KvCamFrame* frame);
 /* Cancels every pending frame and the one in progress; their callbacks report
  * KVCAM_ERR_ABORTED. When called outside a callback it returns after those callbacks ran, so

@@ -50,12 +50,20 @@ KVCAM_API void KvCamSim_ClearFaults(void);
 
 /* Description used by the next KvCam_LoadDriver: INI text (null returns to the file named by
  * KVCAM_SIM_CONFIG, or the embedded default camera when that is unset). The text is checked
- * at once: KVCAM_ERR_OUT_OF_RANGE for an unknown key or a bad value, and the text is not
- * taken. KvCamSim_LastError tells what was wrong. */
+ * at once: KVCAM_ERR_OUT_OF_RANGE for an unknown section or key, a bad value or a camera that
+ * cannot be (a binning factor larger than the sensor, say), and the text is not taken (the
+ * previous choice stays). KvCamSim_LastError then tells what was wrong. */
 KVCAM_API int32_t KvCamSim_UseDescription(const char* iniText);
 /* Same, reading the text from a file (KVCAM_ERR_NO_CAMERA when it cannot be read). */
 KVCAM_API int32_t KvCamSim_UseDescriptionFile(const char* path);
-/* Text of the last description problem ("" when none); valid until the next call here. */
+/* Text of the last description problem, "" when none; valid in the calling thread until its
+ * next call here. A refused description reads
+ *     "<origin>:<line>: [<section>] <key>: <what is wrong>"
+ * where origin is the file's path (KvCamSim_UseDescriptionFile, or KVCAM_SIM_CONFIG for a
+ * load) or "camera description" for text; a file that cannot be read, "<path>: cannot read
+ * ...". Set by the two calls above and by KvCam_LoadDriver (which fails with
+ * KVCAM_ERR_NO_CAMERA on a bad KVCAM_SIM_CONFIG file), so a host can show it as it stands;
+ * cleared when a description is taken or a load reads its description without problem. */
 KVCAM_API const char* KvCamSim_LastError(void);
 
 /* Returns to a fresh process state: releases the driver, disarms faults, forgets the chosen
@@ -73,6 +81,7 @@ typedef struct KvCamSimCounters {
     uint32_t lost;      /* queued frames held back by the lost-frame fault, not yet aborted */
     uint32_t pending;   /* queued frames waiting or in progress */
     uint32_t grabbed;   /* KvCam_GrabFrame calls that delivered a frame */
+    uint32_t grabbing;  /* KvCam_GrabFrame calls in progress (waiting or capturing) */
 } KvCamSimCounters;
 KVCAM_API int32_t KvCamSim_GetCounters(KvCamHandle handle, KvCamSimCounters* counters);
 
