@@ -2,19 +2,25 @@
 #include <bxplatform/inifile.h>
 #include <bxplatform/ui_base.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace bx::ini {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::mutex& FileMutex() {
     static std::mutex mutex;
@@ -26,7 +32,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
     return s;
 }
-
 
 bool HasLineBreak(std::string_view s) {
     return s.find_first_of("\r\n") != std::string_view::npos;
@@ -43,19 +48,25 @@ bool KeyNameOk(std::string_view key) {
            k.front() != '[' && k.front() != ';';
 }
 
-// One file as lines, with the line ending it used.
+// One file as lines, with the line ending and byte-order mark it used.
 struct IniText {
     std::vector<std::string> lines;
     std::string eol = "\r\n";
+    bool bom = false;
 };
 
-std::optional<IniText> Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    std::string data = buffer.str();
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+// Links followed before a path counts as a loop (the kernel's own limit).
+constexpr int kMaxLinkHops = 40;
+// Names tried for the temporary before giving up (each one already taken by a leftover).
+constexpr int kTempNameAttempts = 100;
+
+IniText Parse(std::string data) {
     IniText text;
+    if (data.starts_with(kUtf8Bom)) {
+        text.bom = true;
+        data.erase(0, kUtf8Bom.size());
+    }
     if (data.find("\r\n") == std::string::npos && data.find('\n') != std::string::npos) {
         text.eol = "\n";
     }
@@ -71,28 +82,140 @@ std::optional<IniText> Load(const std::string& path) {
     return text;
 }
 
-bool WriteLines(const std::string& path, const IniText& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const std::string& line : text.lines) out << line << text.eol;
-    out.flush();
-    return static_cast<bool>(out);
+// What reading a file found: its text, no file at all, or a file that could not be read.
+struct Loaded {
+    enum class Kind { Text, Missing, Unreadable };
+    Kind kind = Kind::Missing;
+    IniText text;
+};
+
+Loaded LoadFile(const std::string& path) {
+    // Non-blocking open, so a FIFO at the path cannot hang the caller; only regular files count.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const bool missing = errno == ENOENT || errno == ENOTDIR;
+        return {missing ? Loaded::Kind::Missing : Loaded::Kind::Unreadable, {}};
+    }
+    struct stat st {};
+    std::string data;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    char buffer[16384];
+    while (ok) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        data.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    if (!ok) return {Loaded::Kind::Unreadable, {}};
+    return {Loaded::Kind::Text, Parse(std::move(data))};
 }
 
-// Writes a sibling file and renames it over the original, so readers see old or new, whole.
-// Where no sibling can be created (a writable file in a read-only folder) the file is
-// rewritten in place instead.
-bool Save(const std::string& path, const IniText& text) {
-    std::string temp = path + ".tmp";
-    if (!WriteLines(temp, text)) {
-        std::remove(temp.c_str());
-        return WriteLines(path, text);
+// For readers: the file's text, or nothing when it is missing or unreadable.
+std::optional<IniText> Load(const std::string& path) {
+    Loaded loaded = LoadFile(path);
+    if (loaded.kind != Loaded::Kind::Text) return std::nullopt;
+    return std::move(loaded.text);
+}
+
+// For writers: a missing file is empty, but a file that exists and cannot be read gives
+// nothing, since writing the one changed key over it would lose all the rest.
+std::optional<IniText> LoadForWrite(const std::string& path) {
+    Loaded loaded = LoadFile(path);
+    if (loaded.kind == Loaded::Kind::Unreadable) return std::nullopt;
+    return std::move(loaded.text);
+}
+
+std::string Render(const IniText& text) {
+    std::string data = text.bom ? std::string(kUtf8Bom) : std::string();
+    for (const std::string& line : text.lines) {
+        data += line;
+        data += text.eol;
     }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
+    return data;
+}
+
+// The file a write replaces: `path`, or where its chain of symbolic links ends, so the link
+// itself stays a link. Nothing for a loop.
+std::optional<fs::path> ResolveLinks(const fs::path& path) {
+    fs::path current = path;
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(current, ec))) return current;
+        fs::path target = fs::read_symlink(current, ec);
+        if (ec) return std::nullopt;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return std::nullopt;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(n));
     }
     return true;
+}
+
+// A new, empty file beside `target`, created with the usual mode (umask applied); the name
+// is unique to this process and call, so concurrent writers never share one.
+int CreateTemp(const fs::path& folder, const fs::path& target, std::string& name) {
+    static unsigned counter = 0;  // under FileMutex
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        name = (folder / ("." + target.filename().string() + "." + std::to_string(::getpid()) +
+                          "." + std::to_string(counter++) + ".tmp"))
+                   .string();
+        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Makes the rename durable. Folders whose file system cannot sync them (EINVAL) are fine.
+bool SyncFolder(const fs::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return true;  // a folder one may write but not list: nothing to sync through
+    bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+    ::close(fd);
+    return ok;
+}
+
+// Replaces the file in one step: the whole text goes to a temporary beside it, is synced,
+// and is renamed over the file; then the folder is synced. Any failure removes the temporary
+// and leaves the file exactly as it was (it is never rewritten in place, which would
+// truncate it first). Only regular files are replaced: a device or folder at the path stays.
+// A folder that cannot be synced after the rename still reports failure (see the header).
+bool Save(const std::string& path, const IniText& text) {
+    std::optional<fs::path> target = ResolveLinks(path);
+    if (!target) return false;
+    struct stat existing {};
+    const bool exists = ::stat(target->c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) return false;
+    const fs::path folder = target->has_parent_path() ? target->parent_path() : fs::path(".");
+
+    std::string temp;
+    int fd = CreateTemp(folder, *target, temp);
+    if (fd < 0) return false;
+    // The replacement keeps the file's owner and permissions (a private file stays private).
+    // A different owner needs privileges; without them the file becomes the writer's own.
+    if (exists) {
+        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
+            [[maybe_unused]] int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
+        }
+    }
+    bool ok = (!exists || ::fchmod(fd, existing.st_mode & 07777) == 0) &&
+              WriteAll(fd, Render(text)) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || std::rename(temp.c_str(), target->c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return SyncFolder(folder);
 }
 
 std::optional<std::string_view> SectionHeader(std::string_view line) {
@@ -169,7 +292,9 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
                                const std::string& value, const std::string& path) {
     if (!SectionNameOk(section) || !KeyNameOk(key) || HasLineBreak(value)) return false;
     std::lock_guard lock(FileMutex());
-    IniText text = Load(path).value_or(IniText{});
+    std::optional<IniText> loaded = LoadForWrite(path);
+    if (!loaded) return false;
+    IniText& text = *loaded;
     std::string line = std::string(Trim(key)) + "=" + value;
     auto span = FindSection(text, section);
     if (!span) {

@@ -316,6 +316,12 @@ void TButtonControl::KeyPressed(char ch) {
     if (ch == ' ') DoClick();
 }
 
+bool TButtonControl::CheckAndClick() {
+    if (SetChecked(true)) return true;
+    OnClick(this);
+    return false;
+}
+
 bool TCheckBox::SetChecked(bool checked) {
     if (!Put(checked_, checked)) return false;
     OnClick(this);

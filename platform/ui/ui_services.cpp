@@ -250,10 +250,42 @@ void ScriptedUi::CursorChanged(TCursor cursor) {
 
 ConsoleUi::ConsoleUi(int answer, std::ostream* out) : answer_(answer), out_(out) {}
 
+namespace {
+
+bool IsRetry(int answer) {
+    return answer == IDRETRY || answer == IDTRYAGAIN;
+}
+
+// What an automatic answer becomes once retrying has been given up: stop, else step back.
+int GiveUpAnswer(const MessageBoxRequest& box) {
+    if (box.Offers(IDABORT)) return IDABORT;
+    if (box.Offers(IDCANCEL)) return IDCANCEL;
+    return box.DefaultAnswer();
+}
+
+}  // namespace
+
 int ConsoleUi::ShowMessageBox(const MessageBoxRequest& box) {
-    int answer = box.Offers(answer_) ? answer_ : box.DefaultAnswer();
     std::ostream& out = out_ ? *out_ : std::cerr;
     std::lock_guard lock(mutex_);
+    int answer = box.Offers(answer_) ? answer_ : box.DefaultAnswer();
+    bool gaveUp = false;
+    if (!IsRetry(answer)) {
+        retries_ = 0;
+    } else {
+        if (box.Text != retryText_ || box.Caption != retryCaption_) {  // a new question
+            retries_ = 0;
+            retryText_ = box.Text;
+            retryCaption_ = box.Caption;
+        }
+        if (retries_ < kMaxAutomaticRetries) {
+            ++retries_;
+        } else {
+            gaveUp = retries_ == kMaxAutomaticRetries;  // said once per run of repeats
+            retries_ = kMaxAutomaticRetries + 1;
+            answer = GiveUpAnswer(box);
+        }
+    }
     out << "[message box] " << box.ShownCaption();
     if (const char* icon = IconName(box.Icon())) out << " (" << icon << ")";
     out << ": " << box.Text << " [";
@@ -263,6 +295,10 @@ int ConsoleUi::ShowMessageBox(const MessageBoxRequest& box) {
         separator = "/";
     }
     out << "] -> " << AnswerName(answer) << "\n";
+    if (gaveUp) {
+        out << "[message box] gave up retrying after " << kMaxAutomaticRetries
+            << " automatic retries: " << box.Text << "\n";
+    }
     out.flush();
     return answer;
 }

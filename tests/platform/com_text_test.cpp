@@ -193,6 +193,7 @@ TEST(BstrWrapper, CopiesAreDeepAndOwnershipMovesExplicitly) {
     EXPECT_EQ(Bstr(), Bstr(""));  // null and empty compare equal
     EXPECT_TRUE(Bstr(static_cast<const char*>(nullptr)).IsNull());
     EXPECT_EQ(Bstr::CopyOf(nullptr).Length(), 0u);
-    b = b;  // self-assignment keeps the text
+    Bstr& same = b;
+    b = same;  // self-assignment keeps the text
     EXPECT_EQ(b.ToUtf8(), "Objektiv 40×");
 }

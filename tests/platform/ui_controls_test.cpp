@@ -133,6 +133,20 @@ TEST(RadioButton, ClickFiresOnlyWhenBecomingChecked) {
     EXPECT_EQ(high_clicks, 2);
 }
 
+TEST(ButtonControl, CheckAndClickRunsTheHandlerExactlyOnce) {
+    PanelForm form;
+    int radio = 0, box = 0;
+    form.high->OnClick = [&](TObject*) { ++radio; };
+    form.color->OnClick = [&](TObject*) { ++box; };
+    for (int round = 1; round <= 2; ++round) {  // unchecked first, then already checked
+        EXPECT_EQ(form.high->CheckAndClick(), round == 1);
+        EXPECT_EQ(form.color->CheckAndClick(), round == 1);
+        EXPECT_EQ(radio, round);
+        EXPECT_EQ(box, round);
+        EXPECT_TRUE(form.high->Checked() && form.color->Checked());
+    }
+}
+
 TEST(CheckBox, FiresOnEveryChangeInCodeOrByUser) {
     PanelForm form;
     std::vector<bool> seen;

@@ -3,8 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -28,9 +36,33 @@ protected:
         s << std::ifstream(path, std::ios::binary).rdbuf();
         return s.str();
     }
+    // Every name in a folder, so a test can tell that no temporary was left behind.
+    static std::set<std::string> Names(const fs::path& folder) {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
     fs::path dir;
     std::string path;
 };
+
+// Runs `body` in a forked child and gives its exit code (-1 when it did not exit), so limits
+// and identities set for a test do not leak into the test process.
+int InChild(const std::function<int()>& body) {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ManyKeys(int count) {
+    std::string text = "; camera settings\r\n[Host]\r\nWindow=3\r\n\r\n[Camera]\r\n";
+    for (int i = 0; i < count; ++i)
+        text += "Key" + std::to_string(i) + "=value " + std::to_string(i * 7919) + " units\r\n";
+    return text + "\r\n[Tail]\r\nx=1\r\n";
+}
 
 }  // namespace
 
@@ -112,4 +144,79 @@ TEST_F(IniFile, DeleteKeysAndSections) {
 TEST_F(IniFile, UnwritablePathReportsFailure) {
     TIniFile ini((dir / "missing-dir" / "x.ini").string());
     EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+}
+
+TEST_F(IniFile, AWriteThatRunsOutOfSpaceLeavesTheFileByteForByte) {
+    const std::string before = ManyKeys(300);
+    WriteRaw(before);
+    // A file-size limit below the file's size fails the write part-way, as a full disk does.
+    const int code = InChild([&] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlim_t half = before.size() / 2;
+        const rlimit limit{half, half};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+        return TIniFile(path).WriteString("Camera", "Key150", "changed") ? 1 : 0;
+    });
+    ASSERT_EQ(code, 0) << "the failed write must report failure";
+    EXPECT_EQ(ReadRaw(), before);
+    EXPECT_EQ(Names(dir), std::set<std::string>{"settings.ini"}) << "temporary removed";
+
+    EXPECT_TRUE(TIniFile(path).WriteString("Camera", "Key150", "changed")) << "without the limit";
+}
+
+TEST_F(IniFile, SymbolicLinksAreFollowedAndKept) {
+    fs::create_directories(dir / "real");
+    std::ofstream(dir / "real" / "settings.ini", std::ios::binary) << "[S]\nk=old\nother=1\n";
+    fs::create_symlink("real/settings.ini", dir / "hop.ini");  // relative to its folder
+    fs::create_symlink(dir / "hop.ini", dir / "link.ini");
+    ASSERT_TRUE(TIniFile((dir / "link.ini").string()).WriteString("S", "k", "new"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.ini") && fs::is_symlink(dir / "hop.ini"));
+    std::stringstream target;
+    target << std::ifstream(dir / "real" / "settings.ini", std::ios::binary).rdbuf();
+    EXPECT_EQ(target.str(), "[S]\nk=new\nother=1\n");
+    EXPECT_EQ(Names(dir / "real"), std::set<std::string>{"settings.ini"});
+
+    fs::create_symlink("b.ini", dir / "a.ini");  // a loop is refused and stays as it was
+    fs::create_symlink("a.ini", dir / "b.ini");
+    EXPECT_FALSE(TIniFile((dir / "a.ini").string()).WriteString("S", "k", "v"));
+    EXPECT_TRUE(fs::is_symlink(dir / "a.ini") && fs::is_symlink(dir / "b.ini"));
+}
+
+TEST_F(IniFile, ByteOrderMarkAndPermissionsAreKept) {
+    WriteRaw("\xEF\xBB\xBF[Camera]\r\nRange=High\r\n");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(path, mode);
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("Camera", "Range", ""), "High") << "the first section is found";
+    ASSERT_TRUE(ini.WriteString("camera", "Range", "Low"));
+    EXPECT_EQ(ReadRaw(), "\xEF\xBB\xBF[Camera]\r\nRange=Low\r\n");
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, mode);
+}
+
+TEST_F(IniFile, AFileThatCannotBeReadIsNotWrittenOver) {
+    const std::string before = ManyKeys(20);
+    WriteRaw(before);
+    fs::permissions(path, fs::perms::owner_write);
+    fs::permissions(dir, fs::perms::all);  // so another user may rename in the folder
+    const bool root = ::geteuid() == 0;
+    const int code = InChild([&] {
+        // Permission bits do not stop root, so the child becomes an ordinary user first.
+        if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 2;
+        if (::access(dir.c_str(), W_OK | X_OK) != 0) return 3;
+        return TIniFile(path).WriteString("Camera", "Key1", "changed") ? 1 : 0;
+    });
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    if (code == 3) GTEST_SKIP() << "the test folder is not reachable for an ordinary user";
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(ReadRaw(), before);
+    EXPECT_EQ(Names(dir), std::set<std::string>{"settings.ini"});
+}
+
+TEST_F(IniFile, AFifoAtThePathIsNeitherWaitedOnNorReplaced) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString("S", "k", "fallback"), "fallback");
+    EXPECT_FALSE(ini.WriteString("S", "k", "v"));
+    EXPECT_EQ(fs::symlink_status(path).type(), fs::file_type::fifo);
+    EXPECT_EQ(Names(dir), std::set<std::string>{"settings.ini"});
 }

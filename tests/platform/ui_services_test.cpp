@@ -204,3 +204,57 @@ TEST_F(Services, WindowMessagesReachTheControlThenTheHandlers) {
     EXPECT_TRUE(log.empty());
     RemoveMessageHandler(id);
 }
+
+namespace {
+
+// A box shown with the same question again and again, as a caller that retries on Retry does.
+struct RetryCase {
+    const char* name;
+    unsigned flags;
+    int configured;     // ConsoleUi's configured answer
+    int automatic;      // what it answers while retrying is allowed
+    int afterGivingUp;  // what it answers from then on
+};
+
+class ConsoleRetries : public ::testing::TestWithParam<RetryCase> {};
+
+}  // namespace
+
+TEST_P(ConsoleRetries, RetryIsBoundedForTheSameQuestionAndAnyOtherBoxResetsTheCount) {
+    const RetryCase& c = GetParam();
+    std::ostringstream out;
+    ScopedUiBackend scope(std::make_shared<ConsoleUi>(c.configured, &out));
+    const int limit = ConsoleUi::kMaxAutomaticRetries;
+
+    std::vector<int> answers;
+    for (int i = 0; i < limit + 2; ++i)
+        answers.push_back(MessageBox("grab failed", "Error", c.flags));
+    std::vector<int> expected(static_cast<size_t>(limit), c.automatic);
+    expected.insert(expected.end(), 2, c.afterGivingUp);
+    EXPECT_EQ(answers, expected);
+
+    // Another box in between starts the count afresh, and so does the same text elsewhere.
+    EXPECT_EQ(MessageBox("something else", "Error", MB_OK), IDOK);
+    EXPECT_EQ(MessageBox("grab failed", "Error", c.flags), c.automatic);
+    EXPECT_EQ(MessageBox("grab failed", "Other caption", c.flags), c.automatic);
+    EXPECT_EQ(MessageBox("grab failed", "Error", c.flags), c.automatic);
+
+    const std::string text = out.str();
+    const size_t line = text.find("gave up retrying");
+    EXPECT_EQ(line != std::string::npos, c.automatic != c.afterGivingUp) << text;
+    EXPECT_EQ(line, text.rfind("gave up retrying")) << "said once";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BoxKinds, ConsoleRetries,
+    ::testing::Values(RetryCase{"AbortRetryIgnoreGivesUpWithAbort", MB_ABORTRETRYIGNORE, IDRETRY,
+                                IDRETRY, IDABORT},
+                      RetryCase{"RetryCancelGivesUpWithCancel", MB_RETRYCANCEL | MB_ICONWARNING,
+                                IDRETRY, IDRETRY, IDCANCEL},
+                      RetryCase{"ADefaultButtonOfRetryIsBoundedToo", MB_RETRYCANCEL,
+                                ConsoleUi::kDefaultButton, IDRETRY, IDCANCEL},
+                      RetryCase{"TryAgainCountsAsRetry", MB_CANCELTRYCONTINUE | MB_DEFBUTTON2,
+                                ConsoleUi::kDefaultButton, IDTRYAGAIN, IDCANCEL},
+                      RetryCase{"AnswersOtherThanRetryAreNeverReplaced", MB_ABORTRETRYIGNORE,
+                                IDIGNORE, IDIGNORE, IDIGNORE}),
+    [](const ::testing::TestParamInfo<RetryCase>& info) { return std::string(info.param.name); });

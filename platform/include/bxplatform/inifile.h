@@ -1,8 +1,20 @@
 // INI-file access in the classic private-profile style: "[Section]" lines followed by
 // "key=value" lines. Section and key names match without regard to case; values are trimmed
-// of surrounding blanks and of one pair of enclosing quotes. Writing keeps every other section,
-// key, comment and blank line as it was, and replaces the file in one step (a reader never sees
-// a half-written file).
+// of surrounding blanks and of one pair of enclosing quotes. A missing file reads as empty; a
+// UTF-8 byte-order mark is skipped on reading and kept on writing.
+//
+// Writing keeps every other section, key, comment, blank line and the line ending (CR LF or LF)
+// as they were, and replaces the file in one step: the new text goes to a temporary file in the
+// same folder, is synced to disk and renamed over the file, then the folder is synced. A reader
+// never sees a half-written file, and a write that fails (disk full, file-size limit, folder not
+// writable) returns false, removes the temporary and leaves the file exactly as it was. The
+// replacement keeps the file's permissions (and its owner, where the writer may set it). A path
+// that is a symbolic link (or a chain of them) updates the file at the end of the chain and
+// keeps the links. A write is refused, leaving everything as it was, when the file exists but
+// cannot be read (writing over it would lose its other keys), when the path is not a regular
+// file (a device or folder), or when the links form a loop. One failure comes after the file
+// was replaced: when the folder cannot be synced, the write returns false although the new
+// text is in place, since it may not survive a power cut.
 //
 // Names and values containing line breaks, keys containing '=' or starting with '[' or ';', and
 // section names containing ']' are refused (the write returns false and the file is unchanged),

@@ -270,6 +270,9 @@ public:
     bool Checked() const;
     // Changes the state; returns whether it changed (and so whether OnClick may have run).
     virtual bool SetChecked(bool checked) = 0;
+    // Checks the control and makes sure its OnClick ran exactly once: through the state
+    // change, or, when it was checked already, called here. Returns whether the state changed.
+    bool CheckAndClick();
 
 protected:
     void KeyPressed(char ch) override;

@@ -3,9 +3,9 @@
 //
 // Message boxes and beeps go to a pluggable backend. ScriptedUi is for tests: it answers from
 // a queue and records every box and beep in order. ConsoleUi prints to a stream and answers a
-// fixed choice; it is the default backend, printing to standard error and answering each box
-// with the answer code in the environment variable BX_UI_ANSWER when the box offers it, else
-// with its default button.
+// fixed choice, giving up after a few automatic retries of the same question; it is the default
+// backend, printing to standard error and answering each box with the answer code in the
+// environment variable BX_UI_ANSWER when the box offers it, else with its default button.
 //
 // Thread rule: every function and class here is thread-safe.
 #pragma once
@@ -162,9 +162,19 @@ private:
 };
 
 // Backend for consoles: prints each box and beep as one line and answers a fixed choice.
+//
+// Nobody is there to notice a retry that never succeeds, so automatic retries are bounded:
+// when the automatic answer is Retry (or Try Again) and the same question (same text and
+// caption) is shown again in a row, Retry is given kMaxAutomaticRetries times; after that the
+// box is answered Abort when it offers it, else Cancel, else its default button, and one line
+// says retrying was given up. The same question keeps that answer while it repeats; any other
+// box starts the count afresh. So a caller that retries while the answer is Retry sees at most
+// kMaxAutomaticRetries + 1 boxes before it is told to stop.
 class ConsoleUi : public UiBackend {
 public:
     static constexpr int kDefaultButton = 0;
+    // Automatic Retry answers to one question in a row before giving up.
+    static constexpr int kMaxAutomaticRetries = 3;
     // `answer`: an answer code to give when the box offers it, else the box's default button.
     // `out`: where to print; null means standard error.
     explicit ConsoleUi(int answer = kDefaultButton, std::ostream* out = nullptr);
@@ -176,6 +186,10 @@ private:
     std::mutex mutex_;
     int answer_;
     std::ostream* out_;
+    // The question last answered Retry and how often in a row (beyond the limit: given up).
+    std::string retryText_;
+    std::string retryCaption_;
+    int retries_ = 0;
 };
 
 // ---- Screen cursor -----------------------------------------------------------------------
