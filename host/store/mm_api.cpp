@@ -21,6 +21,17 @@ int Edit(MM_HANDLE h, Fn&& edit) {
     return Store::Get().EditImage(h, [&](Image& image) { return edit(image); }) ? 1 : 0;
 }
 
+// Reads a value of image h under the store's mutex; `unknown` when there is no such image.
+template <typename T, typename Fn>
+T Query(MM_HANDLE h, T unknown, Fn&& read) {
+    T value = unknown;
+    Store::Get().EditImage(h, [&](Image& image) {
+        value = read(static_cast<const Image&>(image));
+        return true;
+    });
+    return value;
+}
+
 }  // namespace
 
 extern "C" {
@@ -169,6 +180,15 @@ int MM_ResizeImage(MM_HANDLE h, MM_VECTOR origin, MM_VECTOR size) {
 
 int MM_SetSize(MM_HANDLE h, int16_t dim, int32_t size) {
     return Store::Get().SetSize(h, dim, size) ? 1 : 0;
+}
+
+int32_t MM_GetDataType(MM_HANDLE h) {
+    return Query(h, int32_t{0}, [](const Image& image) { return image.type; });
+}
+
+int64_t MM_GetFrameBytes(MM_HANDLE h) {
+    return Query(h, int64_t{0},
+                 [](const Image& image) { return static_cast<int64_t>(image.frame_bytes); });
 }
 
 int MM_InitBoundaries(MM_HANDLE h, MM_VECTOR* bounds, int32_t /*flags*/) {

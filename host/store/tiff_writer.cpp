@@ -4,21 +4,26 @@
 // uncompressed strip, which libtiff hands to the write callback straight from our buffer; the
 // callbacks place each strip at a page-aligned offset (by reporting the end of the file
 // rounded up to a page) so the pixels can go to disk with direct I/O, bypassing the page
-// cache. Directories and the rest go through the page cache, and one fdatasync at the end
-// makes the whole file durable. The gaps left by the alignment are holes of under a page per
-// frame.
+// cache. Directories and the rest go through the page cache. The gaps left by the alignment
+// are holes of under a page per frame. The file is written as a temporary beside the target
+// and renamed over it once complete and flushed (replace_file.h).
 #include <fcntl.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 #include "bxmm/host.h"
 #include "file_io.h"
+#include "replace_file.h"
 #include "store.h"
 
 namespace bx::mm {
@@ -30,15 +35,17 @@ constexpr uint64_t kClassicTiffLimit = 0xFFFFFFFFull;
 // ---- Output file behind libtiff's client I/O ---------------------------------------------
 
 struct OutFile {
-    int fd = -1;
-    int fd_direct = -1;
+    int fd = -1;         // the ReplacingFile's temporary, owned there
+    int fd_direct = -1;  // a second descriptor of it with O_DIRECT, owned here
     uint64_t pos = 0;
     uint64_t size = 0;
     std::string error;
 
+    OutFile() = default;
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
     ~OutFile() {
         if (fd_direct >= 0) close(fd_direct);
-        if (fd >= 0) close(fd);
     }
 };
 
@@ -71,12 +78,12 @@ tmsize_t WriteProc(thandle_t h, void* buf, tmsize_t n) {
             close(f->fd_direct);
             f->fd_direct = -1;
         } else {
-            f->error = std::strerror(errno);
+            f->error = std::string("writing failed: ") + std::strerror(errno);
             return -1;
         }
     }
     if (length > 0 && !WriteAll(f->fd, data, length, offset)) {
-        f->error = std::strerror(errno);
+        f->error = std::string("writing failed: ") + std::strerror(errno);
         return -1;
     }
     f->pos += static_cast<uint64_t>(n);
@@ -129,14 +136,78 @@ int WarningHandler(TIFF*, void*, const char*, const char*, va_list) {
 
 // ---- OME-XML ------------------------------------------------------------------------------
 
-// Escapes text for XML. Bytes are taken as Latin-1 (the control's texts are single-byte);
-// control characters XML cannot carry are dropped, and carriage returns are kept as
-// references so readers do not fold "\r\n" into "\n".
-std::string XmlText(const std::string& text) {
+// The well-formed UTF-8 sequence at text[i]: its length and code point, 0 when none starts
+// there (a stray continuation byte, a cut-off sequence, an overlong form, a surrogate or a
+// value past U+10FFFF).
+size_t DecodeUtf8(std::string_view text, size_t i, uint32_t* code) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = 0;
+    uint32_t value = 0, least = 0;
+    if (lead < 0x80) {
+        *code = lead;
+        return 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+        length = 2, value = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3, value = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4, value = lead & 0x07, least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - i < length) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        value = value << 6 | (next & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    *code = value;
+    return length;
+}
+
+void AppendUtf8(std::string& out, uint32_t code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | code >> 18);
+        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// Characters an XML 1.0 document may carry at all, raw or as a reference.
+bool XmlChar(uint32_t code) {
+    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+           (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+enum class XmlContext { Element, Attribute };
+
+// Escapes text for the UTF-8 OME-XML. Texts are taken as UTF-8; a byte that does not start a
+// well-formed sequence is taken as a Latin-1 character, so single-byte texts (a "\xB5m" typed
+// on a single-byte code page) still read right. A character XML cannot carry (most control
+// characters, U+FFFE, U+FFFF) becomes U+FFFD, so the reader sees that something was there.
+// Carriage returns are references so readers do not fold "\r\n" into "\n"; in attribute
+// values tabs and line feeds are references too, as readers turn raw ones into spaces.
+std::string XmlText(std::string_view text, XmlContext context = XmlContext::Element) {
+    const bool attribute = context == XmlContext::Attribute;
     std::string out;
     out.reserve(text.size() + 16);
-    for (unsigned char c : text) {
-        switch (c) {
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = 0;
+        const size_t length = DecodeUtf8(text, i, &code);
+        if (length == 0) code = static_cast<unsigned char>(text[i]);
+        i += length == 0 ? 1 : length;
+        switch (code) {
             case '&':
                 out += "&amp;";
                 break;
@@ -152,13 +223,14 @@ std::string XmlText(const std::string& text) {
             case '\r':
                 out += "&#13;";
                 break;
+            case '\t':
+                out += attribute ? "&#9;" : "\t";
+                break;
+            case '\n':
+                out += attribute ? "&#10;" : "\n";
+                break;
             default:
-                if (c >= 0x80) {
-                    out += static_cast<char>(0xC0 | (c >> 6));
-                    out += static_cast<char>(0x80 | (c & 0x3F));
-                } else if (c >= 0x20 || c == '\t' || c == '\n') {
-                    out += static_cast<char>(c);
-                }
+                AppendUtf8(out, XmlChar(code) ? code : 0xFFFD);
         }
     }
     return out;
@@ -168,6 +240,16 @@ std::string Number(double value) {
     char buf[32];
     auto result = std::to_chars(buf, buf + sizeof buf, value);
     return std::string(buf, result.ptr);
+}
+
+// A stamp time as DeltaT (an xs:float), or none. A time that is not finite, or that a float
+// cannot hold (a reader would take it as infinite), is not a time anyone can use: the plane
+// then carries no DeltaT at all rather than a made-up number or a word no reader accepts.
+std::optional<std::string> DeltaT(double time) {
+    if (!std::isfinite(time) || std::fabs(time) > double(std::numeric_limits<float>::max())) {
+        return std::nullopt;
+    }
+    return Number(time);
 }
 
 const char* OmePixelType(int32_t type) {
@@ -203,7 +285,7 @@ std::string OmeXml(const ImageInfo& info, const std::string& comment, bool has_c
         "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
         "xsi:schemaLocation=\"http://www.openmicroscopy.org/Schemas/OME/2016-06 "
         "http://www.openmicroscopy.org/Schemas/OME/2016-06/ome.xsd\" Creator=\"bx_mm40\">\n";
-    xml += "<Image ID=\"Image:0\" Name=\"" + XmlText(info.name) + "\">\n";
+    xml += "<Image ID=\"Image:0\" Name=\"" + XmlText(info.name, XmlContext::Attribute) + "\">\n";
     // Every frame of dimensions 2..9 becomes one time point, in linear frame order.
     xml += "<Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" Type=\"";
     xml += OmePixelType(info.type);
@@ -216,8 +298,11 @@ std::string OmeXml(const ImageInfo& info, const std::string& comment, bool has_c
     xml += "<TiffData IFD=\"0\" PlaneCount=\"" + frames + "\"/>\n";
     const std::string unit = OmeTimeUnit(info.dims[2].units);
     for (size_t t = 0; t < stamps.size(); ++t) {
-        xml += "<Plane TheZ=\"0\" TheC=\"0\" TheT=\"" + std::to_string(t) + "\" DeltaT=\"" +
-               Number(stamps[t].position[2]) + "\" DeltaTUnit=\"" + unit + "\"/>\n";
+        xml += "<Plane TheZ=\"0\" TheC=\"0\" TheT=\"" + std::to_string(t) + "\"";
+        if (const auto delta = DeltaT(stamps[t].position[2])) {
+            xml += " DeltaT=\"" + *delta + "\" DeltaTUnit=\"" + unit + "\"";
+        }
+        xml += "/>\n";
     }
     xml += "</Pixels>\n";
     if (has_comment) xml += "<AnnotationRef ID=\"Annotation:0\"/>\n";
@@ -233,70 +318,26 @@ std::string OmeXml(const ImageInfo& info, const std::string& comment, bool has_c
 
 // ---- Writing ------------------------------------------------------------------------------
 
-SaveResult Save(MM_HANDLE image, const std::string& path, const SaveOptions& options, bool ome) {
-    SaveResult result;
-    auto fail = [&](std::string why) {
-        result.ok = false;
-        result.error = std::move(why);
-        unlink(path.c_str());  // no half-written file that looks like a result
-        return result;
-    };
-
-    Store& store = Store::Get();
-    const auto info = store.Describe(image);
-    int32_t comment_length = 0;
-    const auto comment = store.Comment(image, &comment_length);
-    const auto stamps = store.Stamps(image);
-    if (!info || !comment || !stamps) {
-        result.error = "unknown image";
-        return result;
-    }
-    const bool has_comment = comment_length > 0;
-    const std::string description = ome ? OmeXml(*info, *comment, has_comment, *stamps) : *comment;
-
-    // Worst case per page: the strip rounded to a page, its directory page and the padding.
-    const uint64_t estimate =
-        RoundUp(description.size(), kDirectAlign) +
-        uint64_t(info->frames) * (RoundUp(info->frame_bytes, kDirectAlign) + 2 * kDirectAlign) +
-        kDirectAlign;
-    result.big_tiff = options.big_tiff == BigTiff::Always ||
-                      (options.big_tiff == BigTiff::Auto && estimate > kClassicTiffLimit);
-    if (!result.big_tiff && estimate > kClassicTiffLimit) {
-        return fail("image too large for a classic TIFF");
-    }
-
-    OutFile out;
-    out.fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (out.fd < 0) {
-        result.error = path + ": " + std::strerror(errno);
-        return result;
-    }
-    if (options.direct_io) out.fd_direct = open(path.c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
-
-    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> open_options(
-        TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
-    TIFFOpenOptionsSetErrorHandlerExtR(open_options.get(), ErrorHandler, &out);
-    TIFFOpenOptionsSetWarningHandlerExtR(open_options.get(), WarningHandler, nullptr);
-    TIFF* tif =
-        TIFFClientOpenExt(path.c_str(), result.big_tiff ? "w8" : "w", &out, ReadProc, WriteProc,
-                          SeekProc, CloseProc, SizeProc, MapProc, UnmapProc, open_options.get());
-    if (tif == nullptr) return fail(out.error.empty() ? "cannot start the TIFF" : out.error);
-
-    const bool rgb = info->type == MM_TYPE_BGR24;
+// Writes every frame as one page, the description on the first. False when a frame cannot
+// be read or has changed size meanwhile, or when writing fails (the error then lands in the
+// OutFile).
+bool WritePages(TIFF* tif, MM_HANDLE image, const ImageInfo& info, const std::string* description) {
+    const bool rgb = info.type == MM_TYPE_BGR24;
     const int samples = rgb ? 3 : 1;
-    const int bits = rgb ? 8 : info->bytes_per_pixel * 8;
-    const auto width = static_cast<uint32_t>(info->size.d[0]);
-    const auto height = static_cast<uint32_t>(info->size.d[1]);
+    const int bits = rgb ? 8 : info.bytes_per_pixel * 8;
+    const auto width = static_cast<uint32_t>(info.size.d[0]);
+    const auto height = static_cast<uint32_t>(info.size.d[1]);
     PixelBlock scratch;  // disk frames are read here
     PixelBlock rgb_buffer =
-        rgb ? PixelBlock::Allocate(info->frame_bytes, kDirectAlign) : PixelBlock();
+        rgb ? PixelBlock::Allocate(info.frame_bytes, kDirectAlign) : PixelBlock();
     if (rgb && !rgb_buffer) {
-        TIFFClose(tif);
-        return fail("out of memory");
+        File(TIFFClientdata(tif))->error = "out of memory";
+        return false;
     }
 
+    Store& store = Store::Get();
     bool ok = true;
-    for (int64_t frame = 0; ok && frame < info->frames; ++frame) {
+    for (int64_t frame = 0; ok && frame < info.frames; ++frame) {
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
@@ -306,11 +347,11 @@ SaveResult Save(MM_HANDLE image, const std::string& path, const SaveOptions& opt
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);
-        if (frame == 0 && (ome || has_comment)) {
-            TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+        if (frame == 0 && description != nullptr) {
+            TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, description->c_str());
         }
         ok = store.WithFrame(image, frame, scratch, [&](const uint8_t* pixels, size_t bytes) {
-            if (bytes != info->frame_bytes) return false;  // resized while saving
+            if (bytes != info.frame_bytes) return false;  // resized while saving
             const uint8_t* src = pixels;
             if (rgb) {
                 // The store keeps blue, green, red; TIFF wants red, green, blue.
@@ -329,11 +370,65 @@ SaveResult Save(MM_HANDLE image, const std::string& path, const SaveOptions& opt
         });
         ok = ok && TIFFWriteDirectory(tif);
     }
-    TIFFClose(tif);  // flushes what is left
-    if (!ok || !out.error.empty()) {
-        return fail(out.error.empty() ? "the image changed or could not be read" : out.error);
+    return ok;
+}
+
+SaveResult Failed(std::string why) {
+    SaveResult result;
+    result.error = std::move(why);
+    return result;
+}
+
+// The whole file goes to a temporary beside the target and replaces the target only once it
+// is complete and durable, so a failed save (a full disk, a write error, an image deleted
+// meanwhile) leaves whatever was at the path as it was.
+SaveResult Save(MM_HANDLE image, const std::string& path, const SaveOptions& options, bool ome) {
+    Store& store = Store::Get();
+    const auto info = store.Describe(image);
+    int32_t comment_length = 0;
+    const auto comment = store.Comment(image, &comment_length);
+    const auto stamps = store.Stamps(image);
+    if (!info || !comment || !stamps) return Failed("unknown image");
+    const bool has_comment = comment_length > 0;
+    const std::string description = ome ? OmeXml(*info, *comment, has_comment, *stamps) : *comment;
+
+    // Worst case per page: the strip rounded to a page, its directory page and the padding.
+    const uint64_t estimate =
+        RoundUp(description.size(), kDirectAlign) +
+        uint64_t(info->frames) * (RoundUp(info->frame_bytes, kDirectAlign) + 2 * kDirectAlign) +
+        kDirectAlign;
+    SaveResult result;
+    result.big_tiff = options.big_tiff == BigTiff::Always ||
+                      (options.big_tiff == BigTiff::Auto && estimate > kClassicTiffLimit);
+    if (!result.big_tiff && estimate > kClassicTiffLimit) {
+        return Failed("image too large for a classic TIFF");
     }
-    if (fdatasync(out.fd) != 0) return fail(path + ": " + std::strerror(errno));
+
+    ReplacingFile file;
+    if (!file.Open(path)) return Failed(file.error());
+    OutFile out;
+    out.fd = file.fd();
+    if (options.direct_io) {
+        out.fd_direct = open(file.temp_path().c_str(), O_WRONLY | O_DIRECT | O_CLOEXEC);
+    }
+
+    std::unique_ptr<TIFFOpenOptions, void (*)(TIFFOpenOptions*)> open_options(
+        TIFFOpenOptionsAlloc(), TIFFOpenOptionsFree);
+    TIFFOpenOptionsSetErrorHandlerExtR(open_options.get(), ErrorHandler, &out);
+    TIFFOpenOptionsSetWarningHandlerExtR(open_options.get(), WarningHandler, nullptr);
+    TIFF* tif =
+        TIFFClientOpenExt(path.c_str(), result.big_tiff ? "w8" : "w", &out, ReadProc, WriteProc,
+                          SeekProc, CloseProc, SizeProc, MapProc, UnmapProc, open_options.get());
+    if (tif == nullptr) {
+        return Failed(path + ": " + (out.error.empty() ? "cannot start the TIFF" : out.error));
+    }
+    const bool written = WritePages(tif, image, *info, ome || has_comment ? &description : nullptr);
+    TIFFClose(tif);  // flushes what is left
+    if (!written || !out.error.empty()) {
+        return Failed(path + ": " +
+                      (out.error.empty() ? "the image changed or could not be read" : out.error));
+    }
+    if (!file.Commit()) return Failed(file.error());
     result.ok = true;
     return result;
 }

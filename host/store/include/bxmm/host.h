@@ -85,17 +85,30 @@ struct SaveOptions {
 
 struct SaveResult {
     bool ok = false;
-    std::string error;  // why it failed
+    std::string error;  // what failed, with the path and the system's reason
     bool big_tiff = false;
     explicit operator bool() const { return ok; }
 };
 
+// How both saves treat the output path: the file is written to a temporary in the folder of
+// the final target, flushed to disk, renamed over the target and the folder flushed, so the
+// path holds either the old file or the complete new one, even after a crash. A symbolic
+// link at the path is followed (through chains) and the file it names is replaced; the links
+// stay. A replaced file keeps its permission bits. A path naming something other than a
+// regular file is refused. On failure the temporary is removed and what was at the path (or
+// its absence) is untouched; the one exception is a failed flush of the folder after the
+// rename, whose error says that the new file is in place.
+//
 // One plane per frame (linear order; frames of dimensions 3..9 become further time points),
-// OME-XML in the first page's description with the pixel
-// type, sizes, per-plane DeltaT in milliseconds from the stamps' dimension-2 positions and the
-// comment as a comment annotation. 24-bit images are written as RGB.
+// UTF-8 OME-XML in the first page's description with the pixel type, sizes, per-plane DeltaT
+// from the stamps' dimension-2 positions (in dimension 2's time units, milliseconds unless
+// they name another; a plane whose time is not finite or out of float range has no DeltaT)
+// and the comment as a comment
+// annotation. Texts are read as UTF-8 (a byte outside any UTF-8 sequence as Latin-1);
+// characters XML cannot carry become U+FFFD. 24-bit images are written as RGB.
 SaveResult SaveOmeTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options = {});
-// Plain multi-page TIFF (one page per frame), the comment as the first page's ImageDescription.
+// Plain multi-page TIFF (one page per frame), the comment's bytes as they are stored as the
+// first page's ImageDescription.
 SaveResult SaveTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options = {});
 
 // ---- Disk device --------------------------------------------------------------------------

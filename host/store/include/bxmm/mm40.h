@@ -130,6 +130,13 @@ int MM_ResizeImage(MM_HANDLE h, MM_VECTOR origin, MM_VECTOR size);
 /* Sets the size of one dimension, keeping the rest (MM_ResizeImage with origin 0). */
 int MM_SetSize(MM_HANDLE h, int16_t dim, int32_t size);
 
+/* The image's data type code (MM_TYPE_*); 0 for an unknown handle. */
+int32_t MM_GetDataType(MM_HANDLE h);
+/* Bytes of one frame (leaf) as it is now: width * height * bytes per pixel, rows packed.
+ * Follows resizes; for a disk image it is the frame itself, not its rounded frame block
+ * (MM_GetLeafSize). 0 for an unknown handle. */
+int64_t MM_GetFrameBytes(MM_HANDLE h);
+
 /* Fills *bounds with the image's size. `flags` is reserved (0). */
 int MM_InitBoundaries(MM_HANDLE h, MM_VECTOR* bounds, int32_t flags);
 /* Turns a linear frame number into an index vector for the given bounds: elements 0 and 1
