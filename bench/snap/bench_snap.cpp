@@ -63,7 +63,7 @@ bool Measure(const char* description, bool colour, Figure& figure) {
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
         if (image == 0 || control->LastCameraError != KVCAM_OK) {
-            std::fprintf(stderr, "snap failed (%d)\n", control->LastCameraError);
+            std::fprintf(stderr, "snap failed (%d)\n", control->LastCameraError.load());
             return false;
         }
         MM_DeleteImage(static_cast<MM_HANDLE>(image));

@@ -10,8 +10,8 @@
 #include <ctime>
 #include <string>
 
-#include "camera/FrameTransfer.h"
 #include "control/BXTessvikGrabImpl1.h"
+#include "support/GlobalBuffer.h"
 
 namespace ferro {
 
@@ -67,6 +67,22 @@ std::optional<ImageTypeInfo> ImageTypeForDepth(int bitDepth) {
             return ImageTypeInfo{MM_TYPE_GREY32, 4, 0};
         default:
             return std::nullopt;
+    }
+}
+
+int StoreTypeBytes(int32_t storeType) {
+    switch (storeType) {
+        case MM_TYPE_GREY8:
+            return 1;
+        case MM_TYPE_GREY12:
+        case MM_TYPE_GREY16:
+            return 2;
+        case MM_TYPE_BGR24:
+            return 3;
+        case MM_TYPE_GREY32:
+            return 4;
+        default:
+            return 0;
     }
 }
 
@@ -155,7 +171,7 @@ int32_t TBXTessvikFerroFW::CreateAcquisitionImage(ImageKind kind, const char* un
 void TBXTessvikFerroFW::ApplyAcquisitionPalette(int32_t image) const {
     // The store takes its table from a global block it copies; without one the image keeps
     // its default grey table, which is a sound display.
-    camera::GlobalBuffer block(AcquisitionPalette.size() * sizeof(int32_t));
+    support::GlobalBuffer block(AcquisitionPalette.size() * sizeof(int32_t));
     if (!block) return;
     auto* table = reinterpret_cast<int32_t*>(block.data());
     for (size_t i = 0; i < AcquisitionPalette.size(); ++i) {

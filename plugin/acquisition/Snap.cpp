@@ -4,17 +4,17 @@
 #include <bxplatform/ui.h>
 #include <bxview/image_view.h>
 
+#include <algorithm>
+
 #include "acquisition/AcquisitionRecord.h"
-#include "camera/FrameTransfer.h"
 #include "control/BXTessvikGrabImpl1.h"
+#include "support/ScopeExit.h"
 
 namespace ferro {
 
 namespace {
 
-// When the current series of GrabFrameIntoImage calls started; one per loaded module, kept
-// until the next series starts (0 before the first).
-int64_t g_SeriesStartMs = 0;
+constexpr const char* kGrabFailure = "Unable To Grab Frame";
 
 // One frame's pixels locked in the store. Unlocks when it goes, so a failure raised by an
 // event handler cannot leave the frame locked.
@@ -42,13 +42,26 @@ private:
     bool written_ = false;
 };
 
+// Bytes the control may write into one frame of a host image when it acquires at `depth`:
+// the host frame itself, when its pixels are what the control delivers (the same size, or
+// one byte a pixel for a deeper grey frame, which is narrowed). Fails "Image Type Mismatch"
+// for pixels the frame cannot be turned into (colour for grey or back, a deeper host pixel).
+size_t HostFrameCapacity(MM_HANDLE image, int depth) {
+    const auto acquired = ImageTypeForDepth(depth);
+    const int hostBytes = StoreTypeBytes(MM_GetDataType(image));
+    const bool colour = depth == 24, hostColour = MM_GetDataType(image) == MM_TYPE_BGR24;
+    const bool same = acquired && hostBytes == acquired->BytesPerPixel;
+    const bool narrowed = acquired && !colour && !hostColour && hostBytes == 1 &&
+                          acquired->BytesPerPixel == 2;
+    if (!acquired || colour != hostColour || !(same || narrowed))
+        throw ControlFailure("Image Type Mismatch");
+    return static_cast<size_t>(std::max<int64_t>(MM_GetFrameBytes(image), 0));
+}
+
 }  // namespace
 
 int32_t TBXTessvikFerroFW::Snap() {
-    if (!SessionOpen || !CameraReady) {
-        bx::ui::Beep();
-        return 0;
-    }
+    if (!CameraIsReady(NotReady::Beep, true)) return 0;
     if (LiveActive.load(std::memory_order_acquire)) {
         bx::ui::Beep();
         throw ControlFailure("Focus In Progress");
@@ -56,8 +69,7 @@ int32_t TBXTessvikFerroFW::Snap() {
 
     ApplyRegion();
     GrabInProgress.store(true, std::memory_order_release);
-    camera::OnScopeExit finished(
-        [this] { GrabInProgress.store(false, std::memory_order_release); });
+    support::ScopeExit finished([this] { GrabInProgress.store(false, std::memory_order_release); });
     DoPreAcquisitionTriggerClick();
     SetGrabProgress(-1);
 
@@ -67,8 +79,9 @@ int32_t TBXTessvikFerroFW::Snap() {
     const size_t frameBytes = static_cast<size_t>(ImageWidth) * static_cast<size_t>(ImageHeight) *
                               static_cast<size_t>(BytesPerPixel);
     // The frame leaf of a fresh image is there to be had; should the store still refuse it,
-    // the Snap fails like the other paths rather than grabbing into nothing, and the empty
-    // image is not handed out.
+    // the Snap fails like the other paths rather than grabbing into nothing. A frame the
+    // camera did not deliver fails too: the host must not take an empty image for a picture.
+    // The undelivered image is not handed out.
     const char* failure = nullptr;
     {
         MM_VECTOR index;
@@ -82,7 +95,7 @@ int32_t TBXTessvikFerroFW::Snap() {
             SetGrabProgress(0);
             DoPreFrameTriggerClick();
             frame.MarkWritten();
-            GrabFrameToBuffer(frame.Pixels(), frameBytes);
+            if (GrabFrameToBuffer(frame.Pixels(), frameBytes) != KVCAM_OK) failure = kGrabFailure;
             DoPostFrameTriggerClick();
             frame.Unlock();
         }
@@ -98,7 +111,7 @@ int32_t TBXTessvikFerroFW::Snap() {
     DoPostAcquisitionTriggerClick();
     SetGrabProgress(1);
 
-    GrabInProgress.store(false, std::memory_order_release);
+    finished.RunNow();
     Abort.store(false, std::memory_order_release);  // directly: no notification
     ApplyRegion();
     return image;
@@ -117,14 +130,13 @@ void TBXTessvikFerroFW::GrabFrameIntoImage(int32_t image, int32_t index, bool fi
     if (!MM_IsValidImageHandle(handle)) throw ControlFailure("Invalid Acquisition Image");
 
     if (index == 0 && first) {
-        g_SeriesStartMs = CurrentMilliseconds();
+        SeriesStartMs = CurrentMilliseconds();
         const std::string header = BuildAcquisitionHeader(true);
         MM_WriteComment(handle, header.c_str(), static_cast<int32_t>(header.size() + 1));
     }
 
     GrabInProgress.store(true, std::memory_order_release);
-    camera::OnScopeExit finished(
-        [this] { GrabInProgress.store(false, std::memory_order_release); });
+    support::ScopeExit finished([this] { GrabInProgress.store(false, std::memory_order_release); });
 
     // An index the image does not have yields a vector the store refuses, so it surfaces as
     // the missing frame below rather than reaching another frame.
@@ -134,24 +146,22 @@ void TBXTessvikFerroFW::GrabFrameIntoImage(int32_t image, int32_t index, bool fi
     MM_InitBoundaries(handle, &bounds, 0);
     MM_CalculateIndexVector(index, &position, &bounds);
 
+    const size_t capacity = HostFrameCapacity(handle, AcquisitionDepth(BitDepth, Acquire8Bit));
     LockedFrame frame(image, position);
     if (!frame.HasLeaf()) throw ControlFailure("Unable to Get Image Frame Handle");
     if (frame.Pixels() == nullptr) throw ControlFailure("Unable to Lock Image Frame");
 
     DoPreFrameTriggerClick();
     DoFrameTriggerClick();
-    // The host's frame holds its own width x height; its pixels are taken to be of the depth
-    // the control acquires at, as a host image made for this camera is.
-    size_t capacity = 0;
-    if (const auto type = ImageTypeForDepth(AcquisitionDepth(BitDepth, Acquire8Bit)))
-        capacity = static_cast<size_t>(bounds.d[0]) * static_cast<size_t>(bounds.d[1]) *
-                   static_cast<size_t>(type->BytesPerPixel);
+    // What is written is sized by the host's own frame, whatever the control acquires at: a
+    // deeper frame is narrowed to an 8-bit image, one that does not fit is not written.
     frame.MarkWritten();
-    GrabFrameToBuffer(frame.Pixels(), capacity);
-    const double elapsed = static_cast<double>(CurrentMilliseconds() - g_SeriesStartMs);
+    const int32_t grabbed = GrabFrameToBuffer(frame.Pixels(), capacity);
+    const double elapsed = static_cast<double>(CurrentMilliseconds() - SeriesStartMs);
 
     DoPostFrameTriggerClick();
     frame.Unlock();
+    if (grabbed != KVCAM_OK) throw ControlFailure(kGrabFailure);
     if (elapsedMs != nullptr) *elapsedMs = elapsed;
 
     if (auto* view = View()) {

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "control/BXTessvikGrabImpl1.h"
-#include "live/BXTessvikFocus.h"
 
 namespace ferro {
 
@@ -136,13 +135,6 @@ void TBXTessvikFerroFW::SetTimeRemaining(int value) {
 void TBXTessvikFerroFW::SetTimeToFrameCompletion(int value) {
     TimeToFrameCompletion = value;
     DoTimeToFrameCompletionUpdate();
-}
-
-void TBXTessvikFerroFW::SetLiveFrameUpdateHandler(EventHandler handler) {
-    // The live thread calls its own copy of the handler after each frame, so a running thread
-    // must get the new one too.
-    if (LiveThread) LiveThread->SetLiveFrameHandler(handler);
-    Events.Set(EventId::OnLiveFrameUpdate, std::move(handler));
 }
 
 }  // namespace ferro

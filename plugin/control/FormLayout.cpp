@@ -48,10 +48,8 @@ TScrollBar* MakeScrollBar(TForm& form, const char* name, TControl* parent, int m
 
 }  // namespace
 
-void TBXTessvikFerroFW::CreateControls() {
-    TForm& f = *this;
-    SetBounds(0, 0, 358, 451);
-
+// The form's panel and its page control with the five pages.
+void PanelControls::CreatePages(TForm& f) {
     Panel1 = Make<TPanel>(f, "Panel1", nullptr, {}, 4, 4, 350, 443);
     AcquistionParameters = Make<TPageControl>(f, "AcquistionParameters", Panel1, {}, 0, 0, 350, 443);
     tab_Camera = Make<TTabSheet>(f, "Camera", AcquistionParameters, "Camera");
@@ -60,8 +58,10 @@ void TBXTessvikFerroFW::CreateControls() {
     tab_Device = Make<TTabSheet>(f, "Device", AcquistionParameters, "Device");
     tab_GrabOptions = Make<TTabSheet>(f, "GrabOptions", AcquistionParameters, "Grab Options");
     tab_GrabOptions->SetTabVisible(false);
+}
 
-    // ---- Camera page ------------------------------------------------------------------
+// Camera page: "Window Mode", "Binning" (its scroll bars hold the choice), "Sub Window" and "Reset".
+void PanelControls::CreateWindowAndBinning(TForm& f) {
     GroupBox10 = Make<TGroupBox>(f, "GroupBox10", tab_Camera, "Window Mode", 6, 69, 160, 81);
     rbn_1280_1024 = Make<TRadioButton>(f, "rbn_1280_1024", GroupBox10, "w 1280 : h 1024", 10, 18);
     rbn_1024_1024 = Make<TRadioButton>(f, "rbn_1024_1024", GroupBox10, "w 1024 : h 1024", 10, 40);
@@ -85,7 +85,10 @@ void TBXTessvikFerroFW::CreateControls() {
     btn_Window = Make<TButton>(f, "btn_Window", gpb_Window, "Window", 10, 18, 70, 25);
     lbl_Window = Make<TLabel>(f, "lbl_Window", gpb_Window, {}, 90, 22);
     btn_Reset = Make<TButton>(f, "btn_Reset", tab_Camera, "Reset", 250, 20, 70, 25);
+}
 
+// Camera page: "Exposure Time", one masked field, spin control and mode button per unit.
+void PanelControls::CreateExposureGroup(TForm& f) {
     grp_grab_ExposureTime =
         Make<TGroupBox>(f, "grp_grab_ExposureTime", tab_Camera, "Exposure Time", 6, 150, 330, 38);
     {
@@ -116,7 +119,10 @@ void TBXTessvikFerroFW::CreateControls() {
         lbl_ExposureTime = Make<TLabel>(f, "lbl_ExposureTime", g, {}, 120, 36);
         lbl_ExposureTime->Hide();
     }
+}
 
+// Camera page: "Auto Exposure" with its targets, indicator and options.
+void PanelControls::CreateAutoExposureGroup(TForm& f) {
     GroupBox5 = Make<TGroupBox>(f, "GroupBox5", tab_Camera, "Auto Exposure", 6, 188, 160, 93);
     Label16 = Make<TLabel>(f, "Label16", GroupBox5, "Target % Saturation", 8, 18);
     rbn_100 = Make<TRadioButton>(f, "rbn_100", GroupBox5, "100", 8, 35);
@@ -136,7 +142,10 @@ void TBXTessvikFerroFW::CreateControls() {
     autoExposeSetup->Hide();
     btn_AutoAccept = Make<TButton>(f, "btn_AutoAccept", autoExposeSetup, "OK");
     btn_AutoAccept->Hide();
+}
 
+// Camera page: "Bit and Color selection".
+void PanelControls::CreateDepthGroup(TForm& f) {
     GroupBox4 =
         Make<TGroupBox>(f, "GroupBox4", tab_Camera, "Bit and Color selection", 170, 188, 160, 93);
     rbn_RangeHigh = Make<TRadioButton>(f, "rbn_RangeHigh", GroupBox4, "12", 10, 51);
@@ -156,7 +165,10 @@ void TBXTessvikFerroFW::CreateControls() {
                          "focus mode after changing from 8 to 12 bit",
                          "acquisition (click to hide this mesage)"});
     mmo_12bit->Hide();
+}
 
+// Camera page: "Gain and Offset Control".
+void PanelControls::CreateGainOffsetGroup(TForm& f) {
     GroupBox11 = Make<TGroupBox>(f, "GroupBox11", tab_Camera, "Gain and Offset Control", 6, 330,
                                  330, 80);
     {
@@ -190,8 +202,10 @@ void TBXTessvikFerroFW::CreateControls() {
         btn_GainOffsetDefault =
             Make<TButton>(f, "btn_GainOffsetDefault", g, "Set to Factory Defaults", 50, 60, 150, 18);
     }
+}
 
-    // ---- Acquire page -----------------------------------------------------------------
+// Acquire page: exposure field, frame interval and the edit lock.
+void PanelControls::CreateAcquirePage(TForm& f) {
     Make<TLabel>(f, "lbl_AcquireExposure", tab_Acquire, "Exposure (us):", 8, 12);
     txt_ExposureTime = Make<TEdit>(f, "txt_ExposureTime", tab_Acquire, {}, 100, 8, 80, 21);
     GroupBox12 = Make<TGroupBox>(f, "GroupBox12", tab_Acquire, "Frame Interval", 6, 40, 330, 60);
@@ -214,8 +228,10 @@ void TBXTessvikFerroFW::CreateControls() {
     img_Closed = Make<TImage>(f, "img_Closed", tab_Acquire);
     img_Open->Hide();
     img_Closed->Hide();
+}
 
-    // ---- Triggers page ----------------------------------------------------------------
+// Triggers page: trigger mode and the minimum time-out.
+void PanelControls::CreateTriggersPage(TForm& f) {
     Make<TGroupBox>(f, "grp_TriggerMode", tab_Triggers, "Mode", 6, 6, 330, 120);
     rbtn_FreeRun = Make<TRadioButton>(f, "rbtn_FreeRun", tab_Triggers, "Free Running", 16, 24);
     rbtn_ExternalTrigger =
@@ -223,8 +239,10 @@ void TBXTessvikFerroFW::CreateControls() {
     rbtn_FreeRun->SetChecked(true);
     Make<TLabel>(f, "lbl_MinTimeout", tab_Triggers, "Min Timeout For External Trigger (s)", 16, 70);
     txt_MinTimeout = Make<TEdit>(f, "txt_MinTimeout", tab_Triggers, "1000", 16, 88, 80, 21);
+}
 
-    // ---- Device page ------------------------------------------------------------------
+// Device page: the identity labels and the hidden controller group.
+void PanelControls::CreateDevicePage(TForm& f) {
     struct DeviceRow {
         const char* caption;
         const char* name;
@@ -260,12 +278,23 @@ void TBXTessvikFerroFW::CreateControls() {
     lbl_ComStatus = Make<TLabel>(f, "lbl_ComStatus", grp_Controller, "Not Connected", 8, 45);
     lbl_Version = Make<TLabel>(f, "lbl_Version", grp_Controller, {}, 8, 65);
     grp_Controller->Hide();
+}
 
+void PanelControls::CreateControls(TForm& f) {
+    f.SetBounds(0, 0, 358, 451);
+    CreatePages(f);
+    CreateWindowAndBinning(f);
+    CreateExposureGroup(f);
+    CreateAutoExposureGroup(f);
+    CreateDepthGroup(f);
+    CreateGainOffsetGroup(f);
+    CreateAcquirePage(f);
+    CreateTriggersPage(f);
+    CreateDevicePage(f);
     AcquistionParameters->SetActivePage(tab_Camera);
 }
 
 void TBXTessvikFerroFW::BindHandlers() {
-    BindCameraHandlers();
     BindDepthGainHandlers();
     BindExposureHandlers();
     BindBinningHandlers();

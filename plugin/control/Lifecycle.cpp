@@ -1,5 +1,22 @@
 // The control's lifecycle: creation with its defaults, session open and close, teardown, the
 // value setters and the millisecond clock.
+//
+// The lifecycle states, and the flags that make them:
+//
+//   State      Flags                                           Entered by          Left by
+//   Created    InitialiseArmed, CameraReady false; handle 0    FormCreate          loading settings
+//   Armed      InitialiseArmed; CameraReady false              end of loading      initialisation
+//   Ready      InitialiseArmed, CameraReady; handle != 0       initialisation ok   re-init, teardown
+//   Not ready  InitialiseArmed; CameraReady false, and the     initialisation      the next
+//              last initialisation failed                      failed              initialisation
+//   Torn down  CameraReady false, handle 0, palette released   FormDestroy         -
+//
+// SessionOpen (Initialise / Quit), LiveActive and GrabInProgress are orthogonal to these
+// states; live video and grabs start only when Ready. A re-initialisation request (the window
+// mode, "Reset" and trigger buttons) clears CameraReady and so goes back to Armed; loading the
+// settings again clears InitialiseArmed for the duration of the load and keeps a ready camera.
+// State() derives the state from the flags; CameraIsReady() is the one guard of operations
+// that need a ready camera.
 #include <bxplatform/handles.h>
 #include <bxplatform/kernel.h>
 #include <bxview/image_view.h>
@@ -8,7 +25,6 @@
 
 #include "control/BXTessvikGrabImpl1.h"
 #include "control/Trace.h"
-#include "live/BXTessvikFocus.h"
 
 namespace ferro {
 
@@ -19,7 +35,7 @@ std::atomic<bool> LiveSettingsChanged{false};
 std::atomic<bool> FrameDoneFlag{false};
 
 TBXTessvikFerroFW::TBXTessvikFerroFW() {
-    CreateControls();
+    CreateControls(*this);
     BindHandlers();
     OnCreate = [this](TObject*) { FormCreate(); };
     OnDestroy = [this](TObject*) {
@@ -40,7 +56,7 @@ TBXTessvikFerroFW::~TBXTessvikFerroFW() {
 
 void TBXTessvikFerroFW::FormCreate() {
     // 1. Session, identity and live flags cleared.
-    CameraReady = SessionOpen = InitialiseArmed = false;
+    CameraReady = SessionOpen = InitialiseArmed = InitialisationFailed = false;
     CameraCommandBusy = FrameInFlight = false;
     IsMicroDot = IsModelB = SeparateBinningSupported = IsColourCamera = false;
     FullSensorWindow = false;
@@ -84,7 +100,6 @@ void TBXTessvikFerroFW::FormCreate() {
     BinningFactorX = BinningFactorY = 1;
     WindowedGrab = false;
     NumberOfFrames = 10;
-    Camera = 1;
     FrameRate = 400;
     ExposureTime = 400;
     GrabProgress = TimeToNextFrame = TimeElapsed = TimeRemaining = TimeToFrameCompletion = 0;
@@ -95,6 +110,19 @@ void TBXTessvikFerroFW::FormCreate() {
 
     // 11. No camera traffic yet: initialisation is not armed.
     Initialise();
+}
+
+LifecycleState TBXTessvikFerroFW::State() const {
+    if (PaletteReleased) return LifecycleState::TornDown;
+    if (CameraReady && CameraHandle != 0) return LifecycleState::Ready;
+    if (!InitialiseArmed) return LifecycleState::Created;
+    return InitialisationFailed ? LifecycleState::NotReady : LifecycleState::Armed;
+}
+
+bool TBXTessvikFerroFW::CameraIsReady(NotReady reaction, bool needsSession) const {
+    if (CameraReady && (!needsSession || SessionOpen)) return true;
+    if (reaction == NotReady::Beep) bx::ui::Beep();
+    return false;
 }
 
 void TBXTessvikFerroFW::Initialise() {
@@ -140,28 +168,33 @@ void TBXTessvikFerroFW::SetExposureTime(int value) {
         TraceWrite("Error in comms setting exposure\r\n");
 }
 
-void TBXTessvikFerroFW::SetGainValue(int value) {
-    const auto gain = static_cast<int16_t>(value);
-    if (gain == Brightness) return;
-    Brightness = gain;
-    if (hsb_Brightness->Position() != gain) {
-        hsb_Brightness->SetPosition(gain);
-        ud_Brightness->SetPosition(gain);
-        lbl_BrightnessValue->SetCaption(IntToStr(gain));
+namespace {
+
+// Gain or offset: stores the value, brings its panel controls in line and sends it.
+template <class Send>
+void SetPanelValue(std::atomic<int16_t>& field, TScrollBar* bar, TUpDown* spin, TLabel* label,
+                   int value, Send send) {
+    const auto v = static_cast<int16_t>(value);
+    if (v == field) return;
+    field = v;
+    if (bar->Position() != v) {
+        bar->SetPosition(v);
+        spin->SetPosition(v);
+        label->SetCaption(IntToStr(v));
     }
-    SetCameraGain(gain);
+    send(v);
+}
+
+}  // namespace
+
+void TBXTessvikFerroFW::SetGainValue(int value) {
+    SetPanelValue(Brightness, hsb_Brightness, ud_Brightness, lbl_BrightnessValue, value,
+                  [this](int16_t v) { SetCameraGain(v); });
 }
 
 void TBXTessvikFerroFW::SetOffsetValue(int value) {
-    const auto offset = static_cast<int16_t>(value);
-    if (offset == Contrast) return;
-    Contrast = offset;
-    if (hsb_Contrast->Position() != offset) {
-        hsb_Contrast->SetPosition(offset);
-        ud_Contrast->SetPosition(offset);
-        lbl_ContrastValue->SetCaption(IntToStr(offset));
-    }
-    SetCameraOffset(offset);
+    SetPanelValue(Contrast, hsb_Contrast, ud_Contrast, lbl_ContrastValue, value,
+                  [this](int16_t v) { SetCameraOffset(v); });
 }
 
 void TBXTessvikFerroFW::SetBinning(int factor) {

@@ -1,5 +1,7 @@
 // The eight display palettes. Integer arithmetic with truncating division throughout, so the
 // entries are exactly reproducible.
+#include "control/Palette.h"
+
 #include "control/BXTessvikGrabImpl1.h"
 
 namespace ferro {

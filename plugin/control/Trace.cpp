@@ -21,7 +21,7 @@
 #include <mutex>
 #include <string>
 
-#include "control/BXTessvikGrabImpl1.h"
+#include "control/Failures.h"
 
 std::atomic<int32_t> g_iTraceLevel{1};
 std::atomic<TraceSinkFn> g_pfnTrace{&ferro::LogWrite};

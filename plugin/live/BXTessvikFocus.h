@@ -1,8 +1,11 @@
 // The live video thread's shared state: the copies of the control's settings that the thread
-// works from, and the hand-off values camera commands write while it runs.
+// works from, and the values camera commands write into a running thread.
 //
-// Thread rule: the fields marked "shared" are written by the user-interface thread while the
-// live thread reads them; they are atomics.
+// Thread rule: the thread takes its copies when it starts and then reads only its own
+// fields. The host thread (and the auto-exposure pass, through the form's CopyDepthToLive and
+// LiveSettingsSent) writes the fields below while the thread runs; they are atomics, and the
+// live-frame handler is guarded by its own lock. Driver access follows the hand-off of
+// camera/Command.h: the thread raises FrameInFlight through a FrameHold, never by hand.
 #pragma once
 
 #include <atomic>

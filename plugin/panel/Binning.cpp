@@ -6,8 +6,6 @@
 // the camera. None of these may change while live video runs.
 #include <bxview/image_view.h>
 
-#include <array>
-
 #include "control/BXTessvikGrabImpl1.h"
 
 namespace ferro {
@@ -18,10 +16,6 @@ namespace {
 
 // Extents of "no window" as this panel writes them.
 constexpr int kNoWindowExtent = 2048;
-
-std::array<bx::ui::TRadioButton*, 4> BinningButtons(const TBXTessvikFerroFW& form) {
-    return {form.rbn_Bin1, form.rbn_bin2, form.rbn_bin4, form.rbn_bin8};
-}
 
 void ShowBinningLabels(TBXTessvikFerroFW& form) {
     form.lbl_BinningFactorX->SetCaption(IntToStr(form.BinningFactorX));
@@ -36,7 +30,7 @@ void BinningFactorXChange(TBXTessvikFerroFW& form) {
     // the window size, so that position means unbinned until then.
     const int choice = form.BinningChoices[static_cast<size_t>(position)];
     form.BinningFactorX = static_cast<int16_t>(choice > 0 ? choice : 1);
-    form.BinningFactorY = form.BinningFactorX;
+    form.BinningFactorY = form.BinningFactorX.load();
     ShowBinningLabels(form);
     form.SetBinning(form.BinningFactorX);
 }
@@ -162,7 +156,7 @@ void ResetClick(TBXTessvikFerroFW& form) {
 }  // namespace
 
 void TBXTessvikFerroFW::SelectBinning(int position) {
-    const auto buttons = BinningButtons(*this);
+    const auto buttons = BinningButtons();
     if (position < 0 || position >= static_cast<int>(buttons.size())) return;
     if (LiveActive.load(std::memory_order_acquire)) {
         bx::ui::Beep();
@@ -184,7 +178,7 @@ void TBXTessvikFerroFW::SelectBinning(int position) {
 }
 
 void TBXTessvikFerroFW::BindBinningHandlers() {
-    const auto buttons = BinningButtons(*this);
+    const auto buttons = BinningButtons();
     for (size_t i = 0; i < buttons.size(); ++i) {
         const int position = static_cast<int>(i);
         buttons[i]->OnMouseUp = [this, position](bx::ui::TObject*, bx::ui::TMouseButton,

@@ -1,25 +1,22 @@
 // The "Bit and Color selection" and "Gain and Offset Control" groups: pixel format, colour
 // mode, readout speed, gain and offset. Every change is one command against the driver's
 // settings block (read it from the camera, change one parameter, send it back), run while
-// CameraCommandBusy keeps the live thread from queueing a frame.
+// CameraCommandBusy keeps the live thread from queueing a frame (camera/Command.h).
 #include <kvcam/kvcam.h>
 
 #include <string>
 
-#include "camera/DriverCall.h"
+#include "camera/Command.h"
 #include "control/BXTessvikGrabImpl1.h"
-#include "live/BXTessvikFocus.h"
 
 namespace ferro {
 
 using bx::ui::IntToStr;
+using camera::CameraCommand;
+using camera::CommandTexts;
+using camera::RunParameterCommand;
 
 namespace {
-
-// Failure texts of one command: reading the settings, setting the parameter, sending.
-struct CommandTexts {
-    std::string Read, Set, Send;
-};
 
 CommandTexts DepthTexts(const char* mode, const char* formatName) {
     const std::string tail =
@@ -32,46 +29,6 @@ CommandTexts DepthTexts(const char* mode, const char* formatName) {
 constexpr int kOffsetRange = 4095;  // the camera's offset runs opposite to the panel's
 constexpr int kSpinStep = 10;       // the "<<" / ">>" buttons
 
-// A panel command's hold on the driver, released on every way out. Holds nest (the colour
-// path re-enters itself through the "8" choice): only the outermost one hands the driver back.
-class CommandBracket {
-public:
-    explicit CommandBracket(TBXTessvikFerroFW& form)
-        : form_(form), held_(form.BeginCameraCommand()) {}
-    ~CommandBracket() {
-        if (held_) form_.EndCameraCommand();
-    }
-    CommandBracket(const CommandBracket&) = delete;
-    CommandBracket& operator=(const CommandBracket&) = delete;
-
-    // False when an in-flight frame never cleared: the command must not talk to the driver.
-    bool Held() const { return held_; }
-
-private:
-    TBXTessvikFerroFW& form_;
-    const bool held_;
-};
-
-void ShowError(const std::string& text) {
-    camera::ShowError(text, camera::kCaptionError);
-}
-
-// Reads the camera's current settings into the form's block. Without a block (no camera was
-// ever opened) the driver is not handed a null pointer; the read simply fails.
-bool ReadSettings(TBXTessvikFerroFW& form) {
-    if (!form.CameraSettings) {
-        form.LastCameraError = KVCAM_ERR_NULL_POINTER;
-        return false;
-    }
-    form.CameraSettings->size = KVCAM_SETTINGS_SIZE;
-    return !camera::Failed(form,
-                           KvCam_ReadSettingsFromCam(form.CameraHandle, form.CameraSettings.get()));
-}
-
-void CopyDepthToLive(TBXTessvikFerroFW& form) {
-    if (form.LiveThread != nullptr) form.LiveThread->DepthBits.store(form.BitDepth);
-}
-
 void SetDepthChoicesEnabled(TBXTessvikFerroFW& form, bool enabled) {
     form.rbn_RangeHigh->SetEnabled(enabled);
     form.rbn_RangeMid->SetEnabled(enabled);
@@ -79,14 +36,10 @@ void SetDepthChoicesEnabled(TBXTessvikFerroFW& form, bool enabled) {
 }
 
 // The colour format on its own: no messages, the results only go to LastCameraError.
-void ApplyBayerFormat(TBXTessvikFerroFW& form) {
-    ReadSettings(form);  // a stale block still carries the last state this control sent
-    if (!form.CameraSettings) return;
-    if (camera::Failed(form, KvCam_SetParam(form.CameraSettings.get(), KVCAM_PARAM_FORMAT,
-                                            KVCAM_FORMAT_BAYER8))) {
-        return;
-    }
-    camera::Failed(form, KvCam_SendSettingsToCam(form.CameraHandle, form.CameraSettings.get()));
+void ApplyBayerFormat(CameraCommand& command) {
+    command.ReadSettings();  // a stale block still carries the last state this control sent
+    if (!command.Held() || !command.SetParam(KVCAM_PARAM_FORMAT, KVCAM_FORMAT_BAYER8)) return;
+    command.Send();
 }
 
 // Gain or offset: the scroll bar is the value, the spin control and "<<"/">>" move it.
@@ -100,9 +53,9 @@ struct ValueControls {
 // sends it to the camera.
 void ApplyScrolledValue(TBXTessvikFerroFW& form, ValueControls controls,
                         void (TBXTessvikFerroFW::*setValue)(int)) {
-    if (!form.CameraReady) return;
-    CommandBracket bracket(form);
-    if (!bracket.Held()) return;
+    if (!form.CameraIsReady()) return;
+    CameraCommand command(form);
+    if (!command.Held()) return;
     // A dragged thumb queues many positions; letting them through first sends only the last.
     bx::ui::ProcessMessages();
     const int position = controls.Bar->Position();
@@ -111,9 +64,9 @@ void ApplyScrolledValue(TBXTessvikFerroFW& form, ValueControls controls,
 }
 
 void SpinReleased(TBXTessvikFerroFW& form, ValueControls controls) {
-    if (!form.CameraReady) return;
-    CommandBracket bracket(form);
-    if (!bracket.Held()) return;
+    if (!form.CameraIsReady()) return;
+    CameraCommand command(form);
+    if (!command.Held()) return;
     controls.Bar->SetPosition(controls.Spin->Position());
 }
 
@@ -124,101 +77,56 @@ void StepSpin(ValueControls controls, int delta) {
 
 }  // namespace
 
-std::string TBXTessvikFerroFW::ReadoutSpeedName(int value) {
-    switch (value) {
-        case 1:
-            return "10M";
-        case 2:
-            return "5M";
-        case 3:
-            return "2.5M";
-        default:
-            return "20M";
-    }
-}
-
-bool TBXTessvikFerroFW::RunCameraCommand(int key, int value, const std::string& readFailure,
-                                         const std::string& setFailure,
-                                         const std::string& sendFailure,
-                                         const std::function<void()>& onSuccess) {
-    CommandBracket bracket(*this);
-    if (!bracket.Held()) return false;
-    if (!ReadSettings(*this)) {
-        ShowError(readFailure);
-        return false;
-    }
-    if (camera::Failed(*this, KvCam_SetParam(CameraSettings.get(), key, value))) {
-        ShowError(setFailure);
-        return false;
-    }
-    if (camera::Failed(*this, KvCam_SendSettingsToCam(CameraHandle, CameraSettings.get()))) {
-        ShowError(sendFailure);
-        return false;
-    }
-    if (onSuccess) onSuccess();
-    CopyDepthToLive(*this);
-    return true;
-}
-
 void TBXTessvikFerroFW::RangeHighClick() {
-    const CommandTexts texts = DepthTexts("12 bit", "Mono16");
-    RunCameraCommand(KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16, texts.Read, texts.Set, texts.Send,
-                     [this] { BitDepth = MaxBitDepth; });
+    RunParameterCommand(*this, KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16, DepthTexts("12 bit", "Mono16"),
+                        [this] { BitDepth = MaxBitDepth; });
 }
 
 void TBXTessvikFerroFW::RangeMidClick() {
-    const CommandTexts texts = DepthTexts("10 bit", "Mono16");
-    RunCameraCommand(KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16, texts.Read, texts.Set, texts.Send,
-                     [this] { BitDepth = 10; });
+    RunParameterCommand(*this, KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16, DepthTexts("10 bit", "Mono16"),
+                        [this] { BitDepth = 10; });
 }
 
 void TBXTessvikFerroFW::RangeLowClick() {
-    if (!CameraReady) return;
-    const CommandTexts texts = DepthTexts("8 bit", "Mono8");
-    RunCameraCommand(KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO8, texts.Read, texts.Set, texts.Send,
-                     [this] {
-                         BitDepth = 8;
-                         if (chk_Color->Checked()) ColorClick();
-                     });
+    if (!CameraIsReady()) return;
+    RunParameterCommand(*this, KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO8, DepthTexts("8 bit", "Mono8"),
+                        [this] {
+                            BitDepth = 8;
+                            if (chk_Color->Checked()) ColorClick();
+                        });
 }
 
 void TBXTessvikFerroFW::ColorClick() {
-    if (!CameraReady) return;
-    CommandBracket bracket(*this);
-    if (!bracket.Held()) return;
+    if (!CameraIsReady()) return;
+    CameraCommand command(*this);
+    if (!command.Held()) return;
     if (chk_Color->Checked()) {
         BitDepth = 24;
         SetDepthChoicesEnabled(*this, false);
         // Checking "8" runs its command when it was not chosen yet; that command sees "Color"
         // checked and re-enters here, where "8" is already chosen.
         rbn_RangeLow->SetChecked(true);
-        ApplyBayerFormat(*this);
+        ApplyBayerFormat(command);
     } else {
-        if (rbn_RangeHigh->Checked()) {
-            RangeHighClick();
-        } else if (rbn_RangeMid->Checked()) {
-            RangeMidClick();
-        } else if (rbn_RangeLow->Checked()) {
-            RangeLowClick();
-        }
+        ApplyCheckedDepth();
         SetDepthChoicesEnabled(*this, true);
     }
-    CopyDepthToLive(*this);
+    CopyDepthToLive();
 }
 
 void TBXTessvikFerroFW::FastClick() {
-    if (!CameraReady) return;
+    if (!CameraIsReady()) return;
     const bool fast = chk_Fast->Checked();
     const int speed = fast ? 0 : 1;
-    RunCameraCommand(
-        KVCAM_PARAM_READOUT_SPEED, speed,
+    const CommandTexts texts{
         "Reading camera settings failed.\n\nSetting camera readout speed did not succeed.",
         fast
             ? "Setting readout speed failed.\n\nSetting camera to full(20M) speed did not succeed."
             : "Setting readout speed failed.\n\nSetting camera to half speed(10M) did not succeed.",
         "Sending readout speed setting to camera failed.\n\nSetting camera to specific readout "
-        "speed did not succeed.",
-        [this, speed] { lbl_FrameReadOutTime->SetCaption(ReadoutSpeedName(speed)); });
+        "speed did not succeed."};
+    RunParameterCommand(*this, KVCAM_PARAM_READOUT_SPEED, speed, texts,
+                        [this, speed] { ShowReadoutSpeed(speed); });
 }
 
 void TBXTessvikFerroFW::BrightnessChange() {
@@ -235,13 +143,9 @@ void TBXTessvikFerroFW::GainOffsetDefaultClick() {
     int32_t gain = 0;
     int32_t offset = 0;
     {
-        CommandBracket bracket(*this);
-        if (!bracket.Held() || !CameraSettings) return;
-        CameraSettings->size = KVCAM_SETTINGS_SIZE;
-        if (camera::Failed(*this, KvCam_ReadDefaultSettings(CameraHandle, CameraSettings.get())) ||
-            camera::Failed(*this, KvCam_GetParam(CameraSettings.get(), KVCAM_PARAM_GAIN, &gain)) ||
-            camera::Failed(*this,
-                           KvCam_GetParam(CameraSettings.get(), KVCAM_PARAM_OFFSET, &offset))) {
+        CameraCommand command(*this);
+        if (!command.Held() || !command.ReadDefaults() ||
+            !command.GetParam(KVCAM_PARAM_GAIN, gain) || !command.GetParam(KVCAM_PARAM_OFFSET, offset)) {
             return;
         }
     }
@@ -261,6 +165,16 @@ void TBXTessvikFerroFW::Acquire8bitMouseUp() {
     }
     mmo_12bit->Show();
     StopStreaming();
+}
+
+void TBXTessvikFerroFW::ApplyCheckedDepth() {
+    if (rbn_RangeHigh->Checked()) {
+        RangeHighClick();
+    } else if (rbn_RangeMid->Checked()) {
+        RangeMidClick();
+    } else if (rbn_RangeLow->Checked()) {
+        RangeLowClick();
+    }
 }
 
 void TBXTessvikFerroFW::BindDepthGainHandlers() {

@@ -2,11 +2,15 @@
 // microseconds, each unit with its own masked field, spin control and mode button. The
 // control keeps one value, ExposureTime in microseconds; the fields hold it split by unit.
 // Typing shows the tick/cross pair until the value is applied or discarded.
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "control/BXTessvikGrabImpl1.h"
+#include "support/Conversions.h"
+#include "support/ScopeExit.h"
 
 namespace ferro {
 
@@ -27,7 +31,7 @@ constexpr int64_t kLargestUsEntry = 99'999;  // the microseconds field holds fiv
 // The entry fields, in the order of their names (med_grab_ExposureTime0..4).
 struct EntryField {
     TMaskEdit* Form::*Edit;
-    int Form::*Value;
+    std::atomic<int> Form::*Value;
     Unit Mode;
     bool ReadOnExit;    // leaving the field applies it
     bool TopRowDigits;  // only the top-row digit keys count as typing
@@ -41,19 +45,13 @@ const EntryField kFields[] = {
     {&Form::med_grab_ExposureTime4, &Form::ExposureUs, Unit::Us, true, false},
 };
 
-// Set while a field and its spin control are being brought in line, so neither change echoes
-// back into the other (and a refreshed field does not pop up the tick/cross pair as if the
-// user had typed).
-thread_local bool t_syncing = false;
-
+// Brings a field and its spin control in line once: neither change echoes back into the
+// other (and a refreshed field does not pop up the tick/cross pair as if the user had typed).
 template <class Sync>
-void Synchronise(Sync sync) {
-    if (t_syncing) return;
-    t_syncing = true;
-    // Cleared however sync() ends, or a throwing handler would stop every later sync.
-    struct Clear {
-        ~Clear() { t_syncing = false; }
-    } clear;
+void Synchronise(Form& form, Sync sync) {
+    bool expected = false;
+    if (!form.ExposureEntrySyncing.compare_exchange_strong(expected, true)) return;
+    support::ScopeExit clear([&form] { form.ExposureEntrySyncing = false; });
     sync();
 }
 
@@ -80,6 +78,13 @@ void WriteField(TMaskEdit* edit, int value) {
     const size_t width = edit->MaskLength();
     if (text.size() < width) text.insert(0, width - text.size(), ' ');
     edit->SetText(text);
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t\r\n";
+    const size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
 int FieldValue(const TMaskEdit* edit) {
@@ -159,15 +164,14 @@ void ApplyMode(Form& form, Unit unit) {
     }
 }
 
-// Checks the mode button of `unit`; when it already was checked its click does not fire, so
-// the mode is applied here instead.
+// Checks the mode button of `unit`, which applies the mode through its click handler.
 void ChooseMode(Form& form, Unit unit) {
-    if (!ModeButton(form, unit)->SetChecked(true)) ApplyMode(form, unit);
+    ModeButton(form, unit)->CheckAndClick();
 }
 
 // A field's text changed: move its spin control to match.
 void SyncSpin(Form& form, Unit unit) {
-    Synchronise([&] {
+    Synchronise(form, [&] {
         switch (unit) {
             case Unit::MinSec:
                 form.UpDown1->SetPosition(FieldValue(form.med_grab_ExposureTime2) +
@@ -185,8 +189,8 @@ void SyncSpin(Form& form, Unit unit) {
 
 // A spin control moved: rewrite its field(s) from the position.
 void SpinChanged(Form& form, Unit unit) {
-    if (t_syncing) return;
-    Synchronise([&] {
+    if (form.ExposureEntrySyncing) return;
+    Synchronise(form, [&] {
         switch (unit) {
             case Unit::MinSec: {
                 const int seconds = form.UpDown1->Position();
@@ -265,13 +269,46 @@ void TBXTessvikFerroFW::RefreshExposureDisplay() {
         rbn_grab_ExposureTime1->SetChecked(true);
         return;
     }
-    ExposureUs = ExposureTime;
+    ExposureUs = static_cast<int>(exposure);
     WriteField(med_grab_ExposureTime4, ExposureUs);
-    EntryExposure = ExposureTime;
+    EntryExposure = static_cast<int>(exposure);
     rbn_ExposureTime2->SetChecked(true);
 }
 
+void TBXTessvikFerroFW::ShowExposureLabels(double requestedUs, int32_t actualUs) {
+    namespace ui = bx::ui;
+    // The labels in the unit chosen on the exposure box; with none chosen they keep their text.
+    auto showPair = [this](const std::string& actualText, const std::string& requestedText) {
+        lbl_ActualExposureTime->SetCaption(actualText);
+        lbl_ExposureTime->SetCaption(requestedText);
+    };
+    if (rbn_grab_ExposureTime->Checked()) {
+        showPair(ui::FloatToStr(actualUs * 0.000001) + "s",
+                 ui::FloatToStr(requestedUs * 0.000001) + "s");
+    } else if (rbn_grab_ExposureTime1->Checked()) {
+        showPair(ui::FloatToStr(actualUs * 0.001) + "ms",
+                 ui::FloatToStr(requestedUs * 0.001) + "ms");
+    } else if (rbn_ExposureTime2->Checked()) {
+        showPair(ui::IntToStr(actualUs) + "us",
+                 ui::IntToStr(support::TruncateToInt64(requestedUs)) + "us");
+    }
+    // The camera rounded or clamped: its value becomes the control's, shown in red.
+    if (lbl_ActualExposureTime->Caption() != lbl_ExposureTime->Caption()) {
+        ExposureTime = actualUs;
+        RefreshExposureDisplay();
+        lbl_ExposureTime->SetFontColor(ui::clRed);
+    } else {
+        lbl_ExposureTime->SetFontColor(ui::clWindowText);
+    }
+}
+
 void TBXTessvikFerroFW::BindExposureHandlers() {
+    // The Acquire page's exposure field (microseconds) applies when it loses the focus. Text
+    // that is no integer raises the toolkit's conversion error and changes nothing.
+    txt_ExposureTime->OnExit = [this](TObject*) {
+        SetExposureTime(bx::ui::StrToInt(TrimBlanks(txt_ExposureTime->Text())));
+    };
+
     for (FieldIndex index : {kHours, kMinutes, kSeconds, kMilliseconds, kMicroseconds})
         BindField(*this, index);
     BindSpin(*this, UpDown1, Unit::MinSec);

@@ -1,0 +1,198 @@
+#include <bxplatform/inifile.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "control/Trace.h"
+#include "fixtures/control_fixture.h"
+
+using namespace ferro;
+using ferro::testing::ControlTest;
+
+namespace {
+
+const char* kSection = "KorvaneFW Camera";
+
+class Settings : public ControlTest {
+protected:
+    void SetUp() override {
+        ControlTest::SetUp();
+        dir_ = std::filesystem::temp_directory_path() /
+               ("bx_settings_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+        path = (dir_ / "settings.ini").string();
+    }
+    void TearDown() override {
+        ControlTest::TearDown();
+        std::filesystem::remove_all(dir_);
+    }
+    void Write(const std::string& body) { std::ofstream(path) << "[" << kSection << "]\n" << body; }
+    std::string Saved(const char* key) {
+        return bx::ini::GetPrivateProfileString(kSection, key, "<absent>", path);
+    }
+
+    std::string path;
+
+private:
+    std::filesystem::path dir_;
+};
+
+}  // namespace
+
+TEST_F(Settings, AMissingFileArmsTheControlWithDefaults) {
+    TBXTessvikFerroFW& c = Create();
+    g_iTraceLevel = 3;
+    c.LoadFromRegistry(path);
+    EXPECT_TRUE(c.InitialiseArmed);
+    EXPECT_TRUE(c.CameraReady) << BoxTexts();     // the values: Lifecycle.DefaultsAfter...
+    EXPECT_EQ(g_iTraceLevel, 0);                  // "Trace Level" absent
+    EXPECT_FALSE(std::filesystem::exists(path));  // loading never writes
+}
+
+TEST_F(Settings, OutOfRangeValuesLoadAsZero) {
+    Write(
+        "Brightness=5000\nContrast=-3\nFrame Interval (sec)=75\nFrame Interval (min)=12\n"
+        "Exposure Time (ms)=40000\nTrace Level=2\n");
+    TBXTessvikFerroFW& c = Create();
+    c.LoadFromRegistry(path);
+    EXPECT_EQ(c.Brightness, 0);
+    EXPECT_EQ(c.Contrast, 0);
+    EXPECT_EQ(c.FrameIntervalSeconds, 0);
+    EXPECT_EQ(c.FrameIntervalMinutes, 12);
+    EXPECT_EQ(c.ExposureMs, 0);
+    EXPECT_EQ(g_iTraceLevel, 2);
+    g_iTraceLevel = 0;
+}
+
+TEST_F(Settings, AnUnreadableExposureSwitchesToTheFallbackSet) {
+    Write(
+        "AE Max Time=123456\nController Model=9\nColor mode=1\nExposure Time=abc\n"
+        "Brightness=100\nContrast=100\nAE Level=2\nConnect at Start=0\n");
+    TBXTessvikFerroFW& c = Create();
+    c.rbn_75->SetChecked(true);
+    c.chk_ConnectAtStart->SetChecked(true);
+    c.LoadFromRegistry(path);
+    EXPECT_EQ(c.Brightness, 0);
+    EXPECT_EQ(c.Contrast, 255);
+    EXPECT_EQ(c.ControllerModel, 1);
+    EXPECT_EQ(c.FocusMapMax, 255);
+    EXPECT_EQ(c.SlowScanMapMax, 16383);
+    EXPECT_TRUE(c.rbn_grab_ExposureTime1->Checked());
+    EXPECT_EQ(c.med_grab_ExposureTime3->Text(), "40");
+    // Keys after the failing conversion were never read: AE level keeps its earlier state.
+    EXPECT_TRUE(c.rbn_75->Checked());
+    EXPECT_TRUE(c.chk_ConnectAtStart->Checked());  // the file's 0 was never read
+}
+
+TEST_F(Settings, AutoExposureLevelOutsideItsChoicesMeansFullScaleButIsKept) {
+    Write("AE Level=7\n");
+    TBXTessvikFerroFW& c = Create();
+    c.LoadFromRegistry(path);
+    EXPECT_TRUE(c.rbn_100->Checked());
+    EXPECT_DOUBLE_EQ(c.AutoExposureTarget, 1.0);
+    ASSERT_TRUE(c.SaveToRegistry(path));
+    EXPECT_EQ(Saved("AE Level"), "7");
+}
+
+TEST_F(Settings, LevelsPickTheirTargetButtons) {
+    Write("AE Level=1\n");
+    TBXTessvikFerroFW& c = Create();
+    c.LoadFromRegistry(path);
+    EXPECT_TRUE(c.rbn_25->Checked());
+    EXPECT_DOUBLE_EQ(c.AutoExposureTarget, 0.25);
+}
+
+TEST_F(Settings, SaveWritesTheCameraLimitAndTheExposureInUseButNoTraceLevel) {
+    Write("Trace Level=1\nExposure Time=0.015\n");
+    TBXTessvikFerroFW& c = Create();
+    c.LoadFromRegistry(path);
+    ASSERT_TRUE(c.CameraReady);
+    c.SetExposureTime(25000);
+    c.SetGainValue(300);
+    c.SetOffsetValue(12);
+    std::filesystem::remove(path);
+    ASSERT_TRUE(c.SaveToRegistry(path));
+    EXPECT_EQ(bx::ui::StrToFloat(Saved("AE Max Time")), c.ExposureMaxMicroseconds);
+    EXPECT_GT(c.ExposureMaxMicroseconds, 1e6);
+    EXPECT_EQ(Saved("Exposure Time"), std::to_string(c.ExposureTime));
+    EXPECT_EQ(Saved("Brightness"), "300");
+    EXPECT_EQ(Saved("Contrast"), "12");
+    EXPECT_EQ(Saved("Range"), "High");
+    EXPECT_EQ(Saved("CCD Mode"), "1280 x 1024");
+    EXPECT_EQ(Saved("Trace Level"), "<absent>");
+
+    // What was saved comes back on the next load.
+    auto second = std::make_unique<TBXTessvikFerroFW>();
+    second->LoadFromRegistry(path);
+    EXPECT_EQ(second->Brightness, 300);
+    EXPECT_EQ(second->Contrast, 12);
+}
+
+TEST_F(Settings, SaveWritesEveryKeyButTraceLevelInTheWritingOrder) {
+    TBXTessvikFerroFW& c = Create();
+    ASSERT_TRUE(c.SaveToRegistry(path));
+    std::ifstream file(path);
+    std::vector<std::string> keys;
+    for (std::string line; std::getline(file, line);) {
+        if (const size_t eq = line.find('='); eq != std::string::npos)
+            keys.push_back(line.substr(0, eq));
+    }
+    const std::vector<std::string> expected = {"AE Max Time",
+                                               "COM Port",
+                                               "Controller Model",
+                                               "Exposure Time",
+                                               "Brightness",
+                                               "Contrast",
+                                               "CCD Mode",
+                                               "Range",
+                                               "8 Bit Acquire",
+                                               "Color mode",
+                                               "Binning Factor",
+                                               "Focus/8Bit Mapping Min",
+                                               "Focus/8Bit Mapping Max",
+                                               "High Speed Mapping Min",
+                                               "High Speed Mapping Max",
+                                               "Slow Scan Mapping Min",
+                                               "Slow Scan Mapping Max",
+                                               "Frame Interval (hrs)",
+                                               "Frame Interval (min)",
+                                               "Frame Interval (sec)",
+                                               "Frame Interval (ms)",
+                                               "Frame Interval hms",
+                                               "Exposure Time (hrs)",
+                                               "Exposure Time (min)",
+                                               "Exposure Time (sec)",
+                                               "Exposure Time (ms)",
+                                               "Exposure Time (us)",
+                                               "Exposure Time hms Selected",
+                                               "Exposure Time ms Selected",
+                                               "Exposure Time us Selected",
+                                               "Readout Fast",
+                                               "AE Level",
+                                               "Connect at Start"};
+    EXPECT_EQ(keys, expected);
+}
+
+TEST_F(Settings, AnUnwritableFileEndsTheSaveQuietly) {
+    TBXTessvikFerroFW& c = Create();
+    EXPECT_FALSE(c.SaveToRegistry("/nonexistent-folder/settings.ini"));
+    EXPECT_EQ(ui->BoxCount(), 0u);
+}
+
+TEST_F(Settings, ASecondLoadKeepsTheBinningItNames) {
+    // The camera offers 1, 2, 4, 8: the button position of a factor is not the factor - 1.
+    UseCamera("[binning]\nkind = sparse\ntable = 1, 2, 4, 8\n");
+    Write("AE Max Time=5000000\nBinning Factor=8\n");
+    TBXTessvikFerroFW& c = Create();
+    c.LoadFromRegistry(path);
+    ASSERT_TRUE(c.CameraReady) << BoxTexts();
+    c.LoadFromRegistry(path);  // the camera now reports its choices
+    EXPECT_TRUE(c.rbn_bin8->Checked());
+    EXPECT_EQ(c.BinningFactorX, 8);
+    EXPECT_EQ(c.BinningFactorY, 8);
+    EXPECT_EQ(CameraParam(KVCAM_PARAM_BINNING), 8);
+    EXPECT_EQ(c.hsb_BinningFactorY->Position(), 3);
+}
