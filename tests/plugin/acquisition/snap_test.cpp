@@ -124,11 +124,11 @@ TEST_F(Snap, RefusalsAndFailuresLeaveNoGrabBehind) {
 
     // No session: a beep and no image, reported as success.
     const int32_t kept = c.AcquisitionImage;
-    c.SessionOpen = false;
+    c.Quit();
     EXPECT_EQ(c.Snap(), 0);
     EXPECT_EQ(ui->BeepCount(), 2u);
     EXPECT_EQ(c.AcquisitionImage, kept);
-    c.SessionOpen = true;
+    c.Initialise();
 
     // A depth without an image type: the acquisition event went out, nothing was created.
     RecordEvents();
@@ -343,7 +343,7 @@ TEST_F(GrabIntoImage, DoesNothingWithoutASessionOrDuringAGrab) {
     c.GrabInProgress = true;
     c.GrabFrameIntoImage(static_cast<int32_t>(image), 0, true, &elapsed);
     c.GrabInProgress = false;
-    c.SessionOpen = false;
+    c.Quit();
     c.GrabFrameIntoImage(static_cast<int32_t>(image), 0, true, &elapsed);
     EXPECT_EQ(elapsed, -7);
     EXPECT_TRUE(events.empty());
