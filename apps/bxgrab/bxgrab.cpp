@@ -4,12 +4,12 @@
 //
 // Exit codes: 0 success, 2 bad command line, 3 camera or acquisition failure, 4 output file
 // failure.
-#include <CLI/CLI.hpp>
 #include <bxmm/host.h>
-#include <kvcam/kvcam_sim.h>
 #include <bxplatform/ui.h>
 #include <bxview/headless_view.h>
+#include <kvcam/kvcam_sim.h>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cctype>
@@ -49,9 +49,12 @@ std::optional<int64_t> ParseExposure(std::string text) {
     std::string unit = unitAt == std::string::npos ? "us" : text.substr(unitAt);
     std::transform(unit.begin(), unit.end(), unit.begin(), ::tolower);
     double scale = 0;
-    if (unit == "us" || unit == "µs") scale = 1;
-    else if (unit == "ms") scale = 1e3;
-    else if (unit == "s") scale = 1e6;
+    if (unit == "us" || unit == "µs")
+        scale = 1;
+    else if (unit == "ms")
+        scale = 1e3;
+    else if (unit == "s")
+        scale = 1e6;
     if (number.empty() || scale == 0) return std::nullopt;
     char* end = nullptr;
     double value = std::strtod(number.c_str(), &end);
@@ -77,9 +80,14 @@ std::optional<Window> ParseWindow(const std::string& text) {
 
 int AnswerCode(const std::string& name) {
     static const std::pair<const char*, int> kAnswers[] = {
-        {"default", bx::ui::ConsoleUi::kDefaultButton}, {"ok", bx::ui::IDOK},
-        {"cancel", bx::ui::IDCANCEL}, {"abort", bx::ui::IDABORT},   {"retry", bx::ui::IDRETRY},
-        {"ignore", bx::ui::IDIGNORE}, {"yes", bx::ui::IDYES},       {"no", bx::ui::IDNO}};
+        {"default", bx::ui::ConsoleUi::kDefaultButton},
+        {"ok", bx::ui::IDOK},
+        {"cancel", bx::ui::IDCANCEL},
+        {"abort", bx::ui::IDABORT},
+        {"retry", bx::ui::IDRETRY},
+        {"ignore", bx::ui::IDIGNORE},
+        {"yes", bx::ui::IDYES},
+        {"no", bx::ui::IDNO}};
     for (auto [key, code] : kAnswers)
         if (name == key) return code;
     return -1;
@@ -87,9 +95,9 @@ int AnswerCode(const std::string& name) {
 
 std::string DefaultSettingsPath() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    fs::path base = config && *config ? fs::path(config)
-                                      : fs::path(std::getenv("HOME") ? std::getenv("HOME") : ".") /
-                                            ".config";
+    fs::path base = config && *config
+                        ? fs::path(config)
+                        : fs::path(std::getenv("HOME") ? std::getenv("HOME") : ".") / ".config";
     return (base / "bxgrab" / "settings.ini").string();
 }
 
@@ -187,11 +195,12 @@ void PrintInfo(TBXTessvikFerroFW& c) {
     row("gain", std::to_string(c.Brightness));
     row("offset", std::to_string(c.Contrast));
     row("binning", std::to_string(c.BinningFactorX));
-    row("window", std::to_string(c.GrabWindowLeft) + "," + std::to_string(c.GrabWindowTop) +
-                      "," + std::to_string(c.GrabWindowRight) + "," +
-                      std::to_string(c.GrabWindowBottom) + (c.WindowedGrab ? "" : " (full)"));
+    row("window", std::to_string(c.GrabWindowLeft) + "," + std::to_string(c.GrabWindowTop) + "," +
+                      std::to_string(c.GrabWindowRight) + "," + std::to_string(c.GrabWindowBottom) +
+                      (c.WindowedGrab ? "" : " (full)"));
     row("image size", std::to_string(c.ImageWidth) + " x " + std::to_string(c.ImageHeight));
-    row("bit depth", c.BitDepth == 24 ? std::string("colour (24-bit)") : std::to_string(c.BitDepth));
+    row("bit depth",
+        c.BitDepth == 24 ? std::string("colour (24-bit)") : std::to_string(c.BitDepth));
 }
 
 void CheckWritable(const std::string& output) {
@@ -218,7 +227,8 @@ bool IsOmeTiff(const std::string& path) {
 // Says in one line when the camera took another value than asked.
 void ReportAdjusted(const char* what, const std::string& asked, const std::string& used) {
     if (asked != used)
-        std::cerr << "bxgrab: " << what << " " << asked << " asked, the camera uses " << used << "\n";
+        std::cerr << "bxgrab: " << what << " " << asked << " asked, the camera uses " << used
+                  << "\n";
 }
 
 void ApplyDepth(TBXTessvikFerroFW& c, const std::string& depth) {
@@ -260,12 +270,13 @@ void ApplySnapOptions(TBXTessvikFerroFW& c, const SnapOptions& o) {
     if (o.binning) {
         const auto& choices = c.BinningChoices;
         if (std::find(choices.begin(), choices.end(), *o.binning) == choices.end())
-            throw Failure{kUsage, "binning " + std::to_string(*o.binning) +
-                                      " is not offered by this camera"};
+            throw Failure{
+                kUsage, "binning " + std::to_string(*o.binning) + " is not offered by this camera"};
         if (colour && *o.binning > 1 && !c.IsMicroDot)
-            throw Failure{kUsage, "colour needs binning 1 on this camera (the colour mosaic does "
-                                  "not survive binning); use --depth 8 or 12 with --binning " +
-                                      std::to_string(*o.binning)};
+            throw Failure{kUsage,
+                          "colour needs binning 1 on this camera (the colour mosaic does "
+                          "not survive binning); use --depth 8 or 12 with --binning " +
+                              std::to_string(*o.binning)};
         c.SelectBinning(static_cast<int>(std::find(choices.begin(), choices.end(), *o.binning) -
                                          choices.begin()));
     }
@@ -294,7 +305,7 @@ void ApplySnapOptions(TBXTessvikFerroFW& c, const SnapOptions& o) {
 void Describe(MM_HANDLE image, const std::string& path) {
     auto info = bx::mm::Describe(image);
     if (!info) return;
-    const char* type = info->type == MM_TYPE_BGR24 ? "24-bit colour"
+    const char* type = info->type == MM_TYPE_BGR24   ? "24-bit colour"
                        : info->type == MM_TYPE_GREY8 ? "8-bit grey"
                                                      : "16-bit grey";
     std::vector<uint8_t> pixels = bx::mm::ReadFrame(image, 0);
@@ -329,7 +340,8 @@ int RunSnap(const Options& options, const SnapOptions& snap) {
                                    std::to_string(c.LastCameraError) + ")"};
     }
     if (image == 0) throw Failure{kCamera, "snap made no image (the camera is not ready)"};
-    auto saved = ome ? bx::mm::SaveOmeTiff(image, snap.output) : bx::mm::SaveTiff(image, snap.output);
+    auto saved =
+        ome ? bx::mm::SaveOmeTiff(image, snap.output) : bx::mm::SaveTiff(image, snap.output);
     if (!saved) throw Failure{kOutput, "could not save " + snap.output + ": " + saved.error};
     Describe(image, snap.output);
     return kOk;

@@ -70,22 +70,6 @@ std::optional<ImageTypeInfo> ImageTypeForDepth(int bitDepth) {
     }
 }
 
-int StoreTypeBytes(int32_t storeType) {
-    switch (storeType) {
-        case MM_TYPE_GREY8:
-            return 1;
-        case MM_TYPE_GREY12:
-        case MM_TYPE_GREY16:
-            return 2;
-        case MM_TYPE_BGR24:
-            return 3;
-        case MM_TYPE_GREY32:
-            return 4;
-        default:
-            return 0;
-    }
-}
-
 size_t TBXTessvikFerroFW::AcquisitionFrameBytes() const {
     const auto type = ImageTypeForDepth(AcquisitionDepth(BitDepth, Acquire8Bit));
     if (!type || ImageWidth <= 0 || ImageHeight <= 0) return 0;

@@ -18,9 +18,6 @@ struct ImageTypeInfo {
 // The row of the type table for `bitDepth` (8, 10, 12, 14, 16, 24, 32); none for any other.
 std::optional<ImageTypeInfo> ImageTypeForDepth(int bitDepth);
 
-// Bytes per pixel of an image store data type; 0 for an unknown type.
-int StoreTypeBytes(int32_t storeType);
-
 // The depth an acquisition uses: 8 when 8-bit acquisition is forced, else the bit depth.
 constexpr int AcquisitionDepth(int bitDepth, bool acquire8Bit) {
     return acquire8Bit ? 8 : bitDepth;

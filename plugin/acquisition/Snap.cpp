@@ -4,8 +4,6 @@
 #include <bxplatform/ui.h>
 #include <bxview/image_view.h>
 
-#include <algorithm>
-
 #include "acquisition/AcquisitionRecord.h"
 #include "control/BXTessvikGrabImpl1.h"
 #include "support/ScopeExit.h"
@@ -46,16 +44,18 @@ private:
 // the host frame itself, when its pixels are what the control delivers (the same size, or
 // one byte a pixel for a deeper grey frame, which is narrowed). Fails "Image Type Mismatch"
 // for pixels the frame cannot be turned into (colour for grey or back, a deeper host pixel).
-size_t HostFrameCapacity(MM_HANDLE image, int depth) {
+size_t HostFrameCapacity(MM_HANDLE image, const MM_VECTOR& bounds, int depth) {
     const auto acquired = ImageTypeForDepth(depth);
-    const int hostBytes = StoreTypeBytes(MM_GetDataType(image));
+    const int64_t frameBytes = MM_GetFrameBytes(image);
+    const int64_t pixels = int64_t{bounds.d[0]} * bounds.d[1];
+    const int64_t hostBytes = pixels > 0 ? frameBytes / pixels : 0;
     const bool colour = depth == 24, hostColour = MM_GetDataType(image) == MM_TYPE_BGR24;
     const bool same = acquired && hostBytes == acquired->BytesPerPixel;
-    const bool narrowed = acquired && !colour && !hostColour && hostBytes == 1 &&
-                          acquired->BytesPerPixel == 2;
+    const bool narrowed =
+        acquired && !colour && !hostColour && hostBytes == 1 && acquired->BytesPerPixel == 2;
     if (!acquired || colour != hostColour || !(same || narrowed))
         throw ControlFailure("Image Type Mismatch");
-    return static_cast<size_t>(std::max<int64_t>(MM_GetFrameBytes(image), 0));
+    return static_cast<size_t>(frameBytes);
 }
 
 }  // namespace
@@ -146,10 +146,11 @@ void TBXTessvikFerroFW::GrabFrameIntoImage(int32_t image, int32_t index, bool fi
     MM_InitBoundaries(handle, &bounds, 0);
     MM_CalculateIndexVector(index, &position, &bounds);
 
-    const size_t capacity = HostFrameCapacity(handle, AcquisitionDepth(BitDepth, Acquire8Bit));
     LockedFrame frame(image, position);
     if (!frame.HasLeaf()) throw ControlFailure("Unable to Get Image Frame Handle");
     if (frame.Pixels() == nullptr) throw ControlFailure("Unable to Lock Image Frame");
+    const size_t capacity =
+        HostFrameCapacity(handle, bounds, AcquisitionDepth(BitDepth, Acquire8Bit));
 
     DoPreFrameTriggerClick();
     DoFrameTriggerClick();

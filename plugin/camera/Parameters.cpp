@@ -88,7 +88,8 @@ SentRoi CameraHeldRegion(TBXTessvikFerroFW& form, CameraCommand& command, int se
                  form.CcdHeight / sentBinning};
     if (!command.ReadSettings()) return held;
     int32_t value = 0;
-    if (command.GetParam(BinningParameter(microDot), value) && value >= 1) held.Binning = {value, value};
+    if (command.GetParam(BinningParameter(microDot), value) && value >= 1)
+        held.Binning = {value, value};
     int* fields[] = {&held.Rect.X, &held.Rect.Y, &held.Rect.Width, &held.Rect.Height};
     for (size_t i = 0; i < kRegionParameters.size(); ++i)
         if (command.GetParam(kRegionParameters[i], value)) *fields[i] = value;
@@ -118,7 +119,8 @@ void TakeAcceptedRegion(TBXTessvikFerroFW& form, CameraCommand& command, Region&
 // The camera refused the region: back to the last one it accepted.
 void RestoreLastRegion(TBXTessvikFerroFW& form, CameraCommand& command, Region& r, int b,
                        bool microDot) {
-    if (form.LastSentRoi.Binning.X < 1) form.LastSentRoi = CameraHeldRegion(form, command, b, microDot);
+    if (form.LastSentRoi.Binning.X < 1)
+        form.LastSentRoi = CameraHeldRegion(form, command, b, microDot);
     form.RoiBinning = form.LastSentRoi.Binning;
     form.CameraRoi = form.LastSentRoi.Rect;
     r = {form.CameraRoi.X, form.CameraRoi.Y, form.CameraRoi.Width, form.CameraRoi.Height};
@@ -142,8 +144,9 @@ void PublishAppliedRoi(TBXTessvikFerroFW& form, const Region& r, bool microDot) 
 void SelectRestoredBinning(TBXTessvikFerroFW& form) {
     const auto match =
         std::find(form.BinningChoices.begin(), form.BinningChoices.end(), form.RoiBinning.X);
-    const size_t position =
-        match == form.BinningChoices.end() ? 0 : static_cast<size_t>(match - form.BinningChoices.begin());
+    const size_t position = match == form.BinningChoices.end()
+                                ? 0
+                                : static_cast<size_t>(match - form.BinningChoices.begin());
     auto running = support::SetForScope(form.RegionFallbackRunning, true);
     form.BinningButtons()[position]->SetChecked(true);
     form.SelectBinning(static_cast<int>(position));
@@ -185,7 +188,8 @@ bool TBXTessvikFerroFW::SetCameraExposure(double requestedUs) {
         ShowError("Fail in reading camera settings!", kCaptionErrorMessage);
         return false;
     }
-    if (!command.SetParam(KVCAM_PARAM_EXPOSURE, static_cast<int32_t>(std::min<uint32_t>(e, INT32_MAX)))) {
+    if (!command.SetParam(KVCAM_PARAM_EXPOSURE,
+                          static_cast<int32_t>(std::min<uint32_t>(e, INT32_MAX)))) {
         ShowError("Fail in setting exposure parameter!", kCaptionErrorMessage);
         return false;
     }

@@ -129,8 +129,7 @@ bool ReadIdentity(TBXTessvikFerroFW& form, CameraCommand& command) {
         !Failed(form, KvCam_IsParamSupported(form.CameraHandle, KVCAM_PARAM_BINNING_H));
     const int32_t firmware = Info(form, KVCAM_INFO_FIRMWARE_VERSION, -1);
     const int32_t firmwareBuild = Info(form, KVCAM_INFO_FIRMWARE_BUILD, -1);
-    form.ShowFirmwareVersions(firmware, firmwareBuild,
-                              Info(form, KVCAM_INFO_HARDWARE_VERSION, -1));
+    form.ShowFirmwareVersions(firmware, firmwareBuild, Info(form, KVCAM_INFO_HARDWARE_VERSION, -1));
 
     int32_t readoutSpeed = 0;
     if (!command.GetParam(KVCAM_PARAM_READOUT_SPEED, readoutSpeed)) {
@@ -198,7 +197,8 @@ std::array<int, 4> ReadBinningChoices(TBXTessvikFerroFW& form) {
         // Four consecutive factors from the range's minimum. A range is contiguous, so each
         // one up to its maximum is accepted; a range narrower than four repeats its maximum.
         int32_t low = 1, high = 0;
-        if (Failed(form, KvCam_GetParamMin(settings, KVCAM_PARAM_BINNING, &low)) || low < 1) low = 1;
+        if (Failed(form, KvCam_GetParamMin(settings, KVCAM_PARAM_BINNING, &low)) || low < 1)
+            low = 1;
         const bool haveHigh =
             !Failed(form, KvCam_GetParamMax(settings, KVCAM_PARAM_BINNING, &high)) && high >= low;
         for (size_t i = 0; i < choices.size(); ++i) {

@@ -194,8 +194,8 @@ public:
     // End-of-sequence record: dimension labels, one time stamp per frame (milliseconds since
     // the start; frames beyond `timeStamps` read 0) and, with `cut`, the image cut to
     // `framesAcquired` frames (at least one).
-    void FinishSequenceRecord(int32_t image, std::span<const double> timeStamps,
-                              int framesAcquired, bool cut);
+    void FinishSequenceRecord(int32_t image, std::span<const double> timeStamps, int framesAcquired,
+                              bool cut);
     // Takes one new image from the camera and returns it (0, after a beep, without a session).
     // A frame the camera did not deliver fails "Unable To Grab Frame"; that image is deleted.
     int32_t Snap();

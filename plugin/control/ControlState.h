@@ -64,12 +64,12 @@ struct SentRoi {
 class ControlState {
 public:
     // ---- Camera session ------------------------------------------------------------------
-    KvCamHandle CameraHandle = 0;                  // host
+    KvCamHandle CameraHandle = 0;                   // host
     std::unique_ptr<KvCamSettings> CameraSettings;  // driver hand-off
-    std::atomic<int> LastCameraError{0};           // atomic: result of the latest driver call
-    bool CameraReady = false;                      // host
-    bool SessionOpen = false;                      // host
-    bool InitialiseArmed = false;                  // host
+    std::atomic<int> LastCameraError{0};            // atomic: result of the latest driver call
+    bool CameraReady = false;                       // host
+    bool SessionOpen = false;                       // host
+    bool InitialiseArmed = false;                   // host
     // The last camera initialisation ended in failure (Not ready rather than Armed).
     bool InitialisationFailed = false;  // host
     // The driver hand-off (camera/Command.h): a command owns CameraCommandBusy, a frame
@@ -158,7 +158,7 @@ public:
     // The exposure entry fields and their spin controls are being brought in line, so their
     // change handlers must not echo into each other.
     std::atomic<bool> ExposureEntrySyncing{false};
-    int32_t AcquisitionImage = 0;      // host
+    int32_t AcquisitionImage = 0;       // host
     std::atomic<int> BytesPerPixel{0};  // auto-exposure writes it too
     std::atomic<bool> GrabErrorAbort{false};
     int CurrentMappingFormat = 0;  // host

@@ -29,8 +29,8 @@ TMaskEdit* MakeMaskEdit(TForm& form, const char* name, TControl* parent, const c
     return edit;
 }
 
-TUpDown* MakeUpDown(TForm& form, const char* name, TControl* parent, int min, int max,
-                    int position, int left, int top) {
+TUpDown* MakeUpDown(TForm& form, const char* name, TControl* parent, int min, int max, int position,
+                    int left, int top) {
     auto* spin = Make<TUpDown>(form, name, parent, {}, left, top, 16, 21);
     spin->SetMin(min);
     spin->SetMax(max);
@@ -51,7 +51,8 @@ TScrollBar* MakeScrollBar(TForm& form, const char* name, TControl* parent, int m
 // The form's panel and its page control with the five pages.
 void PanelControls::CreatePages(TForm& f) {
     Panel1 = Make<TPanel>(f, "Panel1", nullptr, {}, 4, 4, 350, 443);
-    AcquistionParameters = Make<TPageControl>(f, "AcquistionParameters", Panel1, {}, 0, 0, 350, 443);
+    AcquistionParameters =
+        Make<TPageControl>(f, "AcquistionParameters", Panel1, {}, 0, 0, 350, 443);
     tab_Camera = Make<TTabSheet>(f, "Camera", AcquistionParameters, "Camera");
     tab_Acquire = Make<TTabSheet>(f, "Acquire", AcquistionParameters, "Acquire");
     tab_Triggers = Make<TTabSheet>(f, "Triggers", AcquistionParameters, "Triggers");
@@ -60,7 +61,8 @@ void PanelControls::CreatePages(TForm& f) {
     tab_GrabOptions->SetTabVisible(false);
 }
 
-// Camera page: "Window Mode", "Binning" (its scroll bars hold the choice), "Sub Window" and "Reset".
+// Camera page: "Window Mode", "Binning" (its scroll bars hold the choice), "Sub Window" and
+// "Reset".
 void PanelControls::CreateWindowAndBinning(TForm& f) {
     GroupBox10 = Make<TGroupBox>(f, "GroupBox10", tab_Camera, "Window Mode", 6, 69, 160, 81);
     rbn_1280_1024 = Make<TRadioButton>(f, "rbn_1280_1024", GroupBox10, "w 1280 : h 1024", 10, 18);
@@ -101,13 +103,17 @@ void PanelControls::CreateExposureGroup(TForm& f) {
         rbn_grab_ExposureTime2->Hide();
         rbn_grab_ExposureTime3->Hide();
         rbn_ExposureTime2->SetChecked(true);
-        med_grab_ExposureTime0 = MakeMaskEdit(f, "med_grab_ExposureTime0", g, "!99;1;_", "", 140, 12);
+        med_grab_ExposureTime0 =
+            MakeMaskEdit(f, "med_grab_ExposureTime0", g, "!99;1;_", "", 140, 12);
         med_grab_ExposureTime0->Hide();
-        med_grab_ExposureTime1 = MakeMaskEdit(f, "med_grab_ExposureTime1", g, "!99;1;_", " 0", 140, 12);
-        med_grab_ExposureTime2 = MakeMaskEdit(f, "med_grab_ExposureTime2", g, "!99;1;_", " 1", 180, 12);
+        med_grab_ExposureTime1 =
+            MakeMaskEdit(f, "med_grab_ExposureTime1", g, "!99;1;_", " 0", 140, 12);
+        med_grab_ExposureTime2 =
+            MakeMaskEdit(f, "med_grab_ExposureTime2", g, "!99;1;_", " 1", 180, 12);
         med_grab_ExposureTime3 =
             MakeMaskEdit(f, "med_grab_ExposureTime3", g, "!99999;1;_", "   40", 220, 12);
-        med_grab_ExposureTime4 = MakeMaskEdit(f, "med_grab_ExposureTime4", g, "!99999;1;_", "", 260, 12);
+        med_grab_ExposureTime4 =
+            MakeMaskEdit(f, "med_grab_ExposureTime4", g, "!99999;1;_", "", 260, 12);
         UpDown1 = MakeUpDown(f, "UpDown1", g, 0, 900, 0, 200, 12);
         UpDown2 = MakeUpDown(f, "UpDown2", g, 1, 32000, 1, 240, 12);
         UpDown3 = MakeUpDown(f, "UpDown3", g, 40, 32000, 40, 300, 12);
@@ -169,8 +175,8 @@ void PanelControls::CreateDepthGroup(TForm& f) {
 
 // Camera page: "Gain and Offset Control".
 void PanelControls::CreateGainOffsetGroup(TForm& f) {
-    GroupBox11 = Make<TGroupBox>(f, "GroupBox11", tab_Camera, "Gain and Offset Control", 6, 330,
-                                 330, 80);
+    GroupBox11 =
+        Make<TGroupBox>(f, "GroupBox11", tab_Camera, "Gain and Offset Control", 6, 330, 330, 80);
     {
         TGroupBox* g = GroupBox11;
         Make<TLabel>(f, "lbl_Gain", g, "Gain:", 8, 18);
@@ -193,14 +199,15 @@ void PanelControls::CreateGainOffsetGroup(TForm& f) {
         btn_BrightUp->SetHint("+10");
         btn_ContrastDown->SetHint("-10");
         btn_ContrastUp->SetHint("+10");
-        for (TCustomEdit* edit : {static_cast<TCustomEdit*>(txt_Brightness), static_cast<TCustomEdit*>(txt_Contrast)})
+        for (TCustomEdit* edit :
+             {static_cast<TCustomEdit*>(txt_Brightness), static_cast<TCustomEdit*>(txt_Contrast)})
             edit->SetReadOnly(true);
         for (TControl* hidden : std::initializer_list<TControl*>{
                  txt_Brightness, txt_Contrast, ud_Brightness, ud_Contrast, btn_BrightDown,
                  btn_BrightUp, btn_ContrastDown, btn_ContrastUp})
             hidden->Hide();
-        btn_GainOffsetDefault =
-            Make<TButton>(f, "btn_GainOffsetDefault", g, "Set to Factory Defaults", 50, 60, 150, 18);
+        btn_GainOffsetDefault = Make<TButton>(f, "btn_GainOffsetDefault", g,
+                                              "Set to Factory Defaults", 50, 60, 150, 18);
     }
 }
 
@@ -212,12 +219,15 @@ void PanelControls::CreateAcquirePage(TForm& f) {
     {
         TGroupBox* g = GroupBox12;
         med_grab_FrameInterval = MakeMaskEdit(f, "med_grab_FrameInterval", g, "!99;1;_", "", 8, 30);
-        med_grab_FrameInterval1 = MakeMaskEdit(f, "med_grab_FrameInterval1", g, "!99;1;_", "", 50, 30);
-        med_grab_FrameInterval2 = MakeMaskEdit(f, "med_grab_FrameInterval2", g, "!99;1;_", "", 92, 30);
+        med_grab_FrameInterval1 =
+            MakeMaskEdit(f, "med_grab_FrameInterval1", g, "!99;1;_", "", 50, 30);
+        med_grab_FrameInterval2 =
+            MakeMaskEdit(f, "med_grab_FrameInterval2", g, "!99;1;_", "", 92, 30);
         med_grab_FrameInterval3 =
             MakeMaskEdit(f, "med_grab_FrameInterval3", g, "!9999999;1;_", "", 150, 30);
         rbn_grab_FrameInterval = Make<TRadioButton>(f, "rbn_grab_FrameInterval", g, "h:m:s", 8, 12);
-        rbn_grab_FrameInterval1 = Make<TRadioButton>(f, "rbn_grab_FrameInterval1", g, "ms", 150, 12);
+        rbn_grab_FrameInterval1 =
+            Make<TRadioButton>(f, "rbn_grab_FrameInterval1", g, "ms", 150, 12);
         rbn_grab_FrameInterval1->SetChecked(true);
     }
     GroupBox12->Hide();
@@ -269,7 +279,8 @@ void PanelControls::CreateDevicePage(TForm& f) {
     }
     lbl_FrameReadOutTime->Hide();
 
-    grp_Controller = Make<TGroupBox>(f, "grp_Controller", tab_Device, "Controller", 6, top, 330, 90);
+    grp_Controller =
+        Make<TGroupBox>(f, "grp_Controller", tab_Device, "Controller", 6, top, 330, 90);
     cbo_ControlPort = Make<TComboBox>(f, "cbo_ControlPort", grp_Controller, {}, 8, 18, 80, 21);
     cbo_ControlPort->SetStyle(csDropDownList);
     cbo_ControlPort->SetItems({"NONE", "COM1", "COM2", "COM3", "COM4"});

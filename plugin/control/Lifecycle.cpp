@@ -6,8 +6,9 @@
 //   State      Flags                                           Entered by          Left by
 //   Created    InitialiseArmed, CameraReady false; handle 0    FormCreate          loading settings
 //   Armed      InitialiseArmed; CameraReady false              end of loading      initialisation
-//   Ready      InitialiseArmed, CameraReady; handle != 0       initialisation ok   re-init, teardown
-//   Not ready  InitialiseArmed; CameraReady false, and the     initialisation      the next
+//   Ready      InitialiseArmed, CameraReady; handle != 0       initialisation ok   re-init,
+//   teardown Not ready  InitialiseArmed; CameraReady false, and the     initialisation      the
+//   next
 //              last initialisation failed                      failed              initialisation
 //   Torn down  CameraReady false, handle 0, palette released   FormDestroy         -
 //

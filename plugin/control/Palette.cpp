@@ -33,17 +33,24 @@ Rgb Fire(int i) {
 
 Rgb Entry(int index, int i) {
     switch (index) {
-        case 1: return {255 - i, 255 - i, 255 - i};
+        case 1:
+            return {255 - i, 255 - i, 255 - i};
         case 2:
             if (i == 0) return {255, 0, 0};
             if (i == 255) return {0, 255, 0};
             return {i, i, i};
-        case 3: return {i, 0, 0};
-        case 4: return {0, i, 0};
-        case 5: return {0, 0, i};
-        case 6: return Rainbow(i);
-        case 7: return Fire(i);
-        default: return {i, i, i};
+        case 3:
+            return {i, 0, 0};
+        case 4:
+            return {0, i, 0};
+        case 5:
+            return {0, 0, i};
+        case 6:
+            return Rainbow(i);
+        case 7:
+            return Fire(i);
+        default:
+            return {i, i, i};
     }
 }
 
@@ -57,6 +64,8 @@ void BuildPalette(Palette& palette, int index) {
     }
 }
 
-void TBXTessvikFerroFW::SetAcquisitionPalette(int index) { BuildPalette(AcquisitionPalette, index); }
+void TBXTessvikFerroFW::SetAcquisitionPalette(int index) {
+    BuildPalette(AcquisitionPalette, index);
+}
 
 }  // namespace ferro

@@ -78,7 +78,7 @@ public:
     bx::ui::TShape* shp_AutoEx = nullptr;
 
     // Exposure time group.
-    bx::ui::TGroupBox* grp_grab_ExposureTime = nullptr;  // "Exposure Time"
+    bx::ui::TGroupBox* grp_grab_ExposureTime = nullptr;      // "Exposure Time"
     bx::ui::TRadioButton* rbn_grab_ExposureTime = nullptr;   // "m : s"
     bx::ui::TRadioButton* rbn_grab_ExposureTime1 = nullptr;  // "ms"
     bx::ui::TRadioButton* rbn_ExposureTime2 = nullptr;       // "us"

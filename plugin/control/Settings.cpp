@@ -54,10 +54,16 @@ struct SettingKey {
     int WritePosition;                  // place in the writing order
 };
 
-int AsInt(const SettingValue& v) { return std::get<int>(v); }
-bool AsBool(const SettingValue& v) { return std::get<bool>(v); }
+int AsInt(const SettingValue& v) {
+    return std::get<int>(v);
+}
+bool AsBool(const SettingValue& v) {
+    return std::get<bool>(v);
+}
 
-void ShowExposurePart(TMaskEdit* field, int value) { field->SetText(IntToStr(value)); }
+void ShowExposurePart(TMaskEdit* field, int value) {
+    field->SetText(IntToStr(value));
+}
 
 // The exposure text is converted once the colour mode is known. The one read that can fail:
 // a non-numeric text throws the toolkit's conversion error, which switches to the fallback
@@ -76,14 +82,24 @@ std::string RangeText(const Form& f) {
 void ApplyAutoExposureLevel(Form& f, int level) {
     f.AutoExposureLevel = level;
     switch (level) {
-        case 1: f.rbn_25->SetChecked(true), f.AutoExposureTarget = 0.25; break;
-        case 2: f.rbn_50->SetChecked(true), f.AutoExposureTarget = 0.5; break;
-        case 3: f.rbn_75->SetChecked(true), f.AutoExposureTarget = 0.75; break;
-        default: f.rbn_100->SetChecked(true), f.AutoExposureTarget = 1.0; break;
+        case 1:
+            f.rbn_25->SetChecked(true), f.AutoExposureTarget = 0.25;
+            break;
+        case 2:
+            f.rbn_50->SetChecked(true), f.AutoExposureTarget = 0.5;
+            break;
+        case 3:
+            f.rbn_75->SetChecked(true), f.AutoExposureTarget = 0.75;
+            break;
+        default:
+            f.rbn_100->SetChecked(true), f.AutoExposureTarget = 1.0;
+            break;
     }
 }
 
-#define BX_LOAD [](Form& f [[maybe_unused]], [[maybe_unused]] LoadContext & c, [[maybe_unused]] const SettingValue& v)
+#define BX_LOAD                                                     \
+    [](Form & f [[maybe_unused]], [[maybe_unused]] LoadContext & c, \
+       [[maybe_unused]] const SettingValue& v)
 #define BX_SAVE [](const Form& f) -> SettingValue
 constexpr std::optional<RangeRule> kAny;
 
@@ -194,10 +210,14 @@ bool WriteKey(bx::ini::TIniFile& ini, const SettingKey& key, const SettingValue&
     return std::visit(
         [&](const auto& v) -> bool {
             using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, int>) return ini.WriteInteger(kSection, key.Name, v);
-            else if constexpr (std::is_same_v<T, bool>) return ini.WriteBool(kSection, key.Name, v);
-            else if constexpr (std::is_same_v<T, std::string>) return ini.WriteString(kSection, key.Name, v);
-            else return ini.WriteFloat(kSection, key.Name, v);
+            if constexpr (std::is_same_v<T, int>)
+                return ini.WriteInteger(kSection, key.Name, v);
+            else if constexpr (std::is_same_v<T, bool>)
+                return ini.WriteBool(kSection, key.Name, v);
+            else if constexpr (std::is_same_v<T, std::string>)
+                return ini.WriteString(kSection, key.Name, v);
+            else
+                return ini.WriteFloat(kSection, key.Name, v);
         },
         value);
 }
@@ -266,7 +286,8 @@ void ShowLoadedValues(Form& f, const LoadContext& c) {
 // The unit buttons' handlers apply the frame interval and the exposure entries.
 void ApplyUnits(Form& f, const LoadContext& c) {
     (c.FrameIntervalHms ? f.rbn_grab_FrameInterval : f.rbn_grab_FrameInterval1)->CheckAndClick();
-    for (TRadioButton* unit : {f.rbn_grab_ExposureTime, f.rbn_grab_ExposureTime1, f.rbn_ExposureTime2}) {
+    for (TRadioButton* unit :
+         {f.rbn_grab_ExposureTime, f.rbn_grab_ExposureTime1, f.rbn_ExposureTime2}) {
         if (unit->Checked()) {
             unit->OnClick(unit);
             break;
@@ -277,8 +298,10 @@ void ApplyUnits(Form& f, const LoadContext& c) {
 // The binning choice that holds BinningFactorX (the first when none does, as on the first
 // load, before the camera has reported its choices).
 void ApplyBinningChoice(Form& f) {
-    const auto match = std::find(f.BinningChoices.begin(), f.BinningChoices.end(), f.BinningFactorX);
-    const int k = match == f.BinningChoices.end() ? 0 : static_cast<int>(match - f.BinningChoices.begin());
+    const auto match =
+        std::find(f.BinningChoices.begin(), f.BinningChoices.end(), f.BinningFactorX);
+    const int k =
+        match == f.BinningChoices.end() ? 0 : static_cast<int>(match - f.BinningChoices.begin());
     f.lbl_BinningFactorX->SetCaption(IntToStr(f.BinningFactorX));
     f.hsb_BinningFactorX->SetPosition(k);
     f.BinningButtons()[static_cast<size_t>(k)]->SetChecked(true);
@@ -294,9 +317,12 @@ void ApplyBinningChoice(Form& f) {
 }
 
 void ApplyRange(Form& f, const std::string& range) {
-    if (range == "High") f.rbn_RangeHigh->SetChecked(true);
-    else if (range == "Mid") f.rbn_RangeMid->SetChecked(true);
-    else if (range == "Low") f.rbn_RangeLow->SetChecked(true);
+    if (range == "High")
+        f.rbn_RangeHigh->SetChecked(true);
+    else if (range == "Mid")
+        f.rbn_RangeMid->SetChecked(true);
+    else if (range == "Low")
+        f.rbn_RangeLow->SetChecked(true);
 }
 
 }  // namespace

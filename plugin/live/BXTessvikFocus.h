@@ -20,9 +20,9 @@ class TBXTessvikFerroFW;
 
 class BXTessvikFocus {
 public:
-    std::atomic<int32_t> FrameCount{0};      // shared: reset by camera commands
-    std::atomic<int32_t> DepthBits{12};      // shared: copy of BitDepth
-    std::atomic<bool> Force8Bit{false};      // shared: copy of Acquire8Bit
+    std::atomic<int32_t> FrameCount{0};  // shared: reset by camera commands
+    std::atomic<int32_t> DepthBits{12};  // shared: copy of BitDepth
+    std::atomic<bool> Force8Bit{false};  // shared: copy of Acquire8Bit
     std::atomic<bool> AutoExposeRequest{false};
     std::atomic<double> FocusMapMin{0}, FocusMapMax{0};
     std::atomic<double> HighSpeedMapMin{0}, HighSpeedMapMax{0};

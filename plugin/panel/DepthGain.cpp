@@ -78,13 +78,13 @@ void StepSpin(ValueControls controls, int delta) {
 }  // namespace
 
 void TBXTessvikFerroFW::RangeHighClick() {
-    RunParameterCommand(*this, KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16, DepthTexts("12 bit", "Mono16"),
-                        [this] { BitDepth = MaxBitDepth; });
+    RunParameterCommand(*this, KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16,
+                        DepthTexts("12 bit", "Mono16"), [this] { BitDepth = MaxBitDepth; });
 }
 
 void TBXTessvikFerroFW::RangeMidClick() {
-    RunParameterCommand(*this, KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16, DepthTexts("10 bit", "Mono16"),
-                        [this] { BitDepth = 10; });
+    RunParameterCommand(*this, KVCAM_PARAM_FORMAT, KVCAM_FORMAT_MONO16,
+                        DepthTexts("10 bit", "Mono16"), [this] { BitDepth = 10; });
 }
 
 void TBXTessvikFerroFW::RangeLowClick() {
@@ -145,7 +145,8 @@ void TBXTessvikFerroFW::GainOffsetDefaultClick() {
     {
         CameraCommand command(*this);
         if (!command.Held() || !command.ReadDefaults() ||
-            !command.GetParam(KVCAM_PARAM_GAIN, gain) || !command.GetParam(KVCAM_PARAM_OFFSET, offset)) {
+            !command.GetParam(KVCAM_PARAM_GAIN, gain) ||
+            !command.GetParam(KVCAM_PARAM_OFFSET, offset)) {
             return;
         }
     }

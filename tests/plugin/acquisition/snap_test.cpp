@@ -293,8 +293,9 @@ TEST_F(GrabIntoImage, TheHostImagesOwnPixelsSizeWhatIsWritten) {
     // Pixels the frame cannot become are refused before anything is written.
     for (int32_t type : {MM_TYPE_BGR24, MM_TYPE_GREY32}) {
         const MM_HANDLE other = HostImage(1, 0, 0, type);
-        EXPECT_EQ(FailureText([&] { c.GrabFrameIntoImage(static_cast<int32_t>(other), 0, true,
-                                                         &elapsed); }),
+        EXPECT_EQ(FailureText([&] {
+                      c.GrabFrameIntoImage(static_cast<int32_t>(other), 0, true, &elapsed);
+                  }),
                   "Image Type Mismatch")
             << type;
         EXPECT_EQ(DistinctBytes(bx::mm::ReadFrame(other, 0)), 1u) << type;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "control/BXTessvikGrabImpl1.h"
-#include "live/BXTessvikFocus.h"
 #include "fixtures/control_fixture.h"
+#include "live/BXTessvikFocus.h"
 
 using namespace ferro;
 using bx::com::ComPtr;

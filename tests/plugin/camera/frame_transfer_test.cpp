@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "camera/RowReduction.h"
-#include "support/PageWarmer.h"
 #include "fixtures/control_fixture.h"
+#include "support/PageWarmer.h"
 
 using namespace ferro;
 using ferro::camera::RowReduction;

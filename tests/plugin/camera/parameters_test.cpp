@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "live/BXTessvikFocus.h"
 #include "camera/Command.h"
 #include "fixtures/control_fixture.h"
+#include "live/BXTessvikFocus.h"
 
 namespace ferro::testing {
 namespace {

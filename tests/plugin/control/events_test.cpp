@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "control/Events.h"
-#include "live/BXTessvikFocus.h"
 #include "fixtures/control_fixture.h"
+#include "live/BXTessvikFocus.h"
 
 using namespace ferro;
 using ferro::testing::ControlTest;

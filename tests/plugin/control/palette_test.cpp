@@ -53,7 +53,7 @@ TEST(Palette, SimpleRampsAndMarkers) {
 TEST(Palette, RainbowRunsMagentaToRedThroughItsSegments) {
     Palette p = Build(6);
     EXPECT_EQ(p[0], Rgb(255, 0, 255));
-    EXPECT_EQ(p[25], Rgb(191, 0, 255));   // (51-25)*191/26
+    EXPECT_EQ(p[25], Rgb(191, 0, 255));  // (51-25)*191/26
     EXPECT_EQ(p[51], Rgb(0, 0, 255));
     EXPECT_EQ(p[76], Rgb(0, 191, 255));
     EXPECT_EQ(p[102], Rgb(0, 255, 255));  // (127-102)*64/25+191
