@@ -269,7 +269,8 @@ void ApplySnapOptions(TBXTessvikFerroFW& c, const SnapOptions& o) {
     const bool colour = o.depth == "colour" || o.depth == "color";
     if (o.binning) {
         const auto& choices = c.BinningChoices;
-        if (std::find(choices.begin(), choices.end(), *o.binning) == choices.end())
+        const auto choice = std::find(choices.begin(), choices.end(), *o.binning);
+        if (choice == choices.end())
             throw Failure{
                 kUsage, "binning " + std::to_string(*o.binning) + " is not offered by this camera"};
         if (colour && *o.binning > 1 && !c.IsMicroDot)
@@ -277,8 +278,7 @@ void ApplySnapOptions(TBXTessvikFerroFW& c, const SnapOptions& o) {
                           "colour needs binning 1 on this camera (the colour mosaic does "
                           "not survive binning); use --depth 8 or 12 with --binning " +
                               std::to_string(*o.binning)};
-        c.SelectBinning(static_cast<int>(std::find(choices.begin(), choices.end(), *o.binning) -
-                                         choices.begin()));
+        c.SelectBinning(static_cast<int>(choice - choices.begin()));
     }
     ApplyDepth(c, o.depth);
     if (colour && c.BinningFactorX > 1 && !c.IsMicroDot)

@@ -6,7 +6,8 @@
 // rounded up to a page) so the pixels can go to disk with direct I/O, bypassing the page
 // cache. Directories and the rest go through the page cache. The gaps left by the alignment
 // are holes of under a page per frame. The file is written as a temporary beside the target
-// and renamed over it once complete and flushed (replace_file.h).
+// and renamed over it once complete and flushed (bxplatform/replace_file.h).
+#include <bxplatform/replace_file.h>
 #include <fcntl.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -23,7 +24,6 @@
 
 #include "bxmm/host.h"
 #include "file_io.h"
-#include "replace_file.h"
 #include "store.h"
 
 namespace bx::mm {
@@ -404,7 +404,7 @@ SaveResult Save(MM_HANDLE image, const std::string& path, const SaveOptions& opt
         return Failed("image too large for a classic TIFF");
     }
 
-    ReplacingFile file;
+    bx::kernel::ReplacingFile file;
     if (!file.Open(path)) return Failed(file.error());
     OutFile out;
     out.fd = file.fd();

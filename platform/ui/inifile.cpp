@@ -1,5 +1,6 @@
 // INI files, kept as their lines so a write changes only the line it must.
 #include <bxplatform/inifile.h>
+#include <bxplatform/replace_file.h>
 #include <bxplatform/ui_base.h>
 
 #include <fcntl.h>
@@ -9,7 +10,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string_view>
@@ -19,8 +19,6 @@
 namespace bx::ini {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 std::mutex& FileMutex() {
     static std::mutex mutex;
@@ -56,10 +54,6 @@ struct IniText {
 };
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-// Links followed before a path counts as a loop (the kernel's own limit).
-constexpr int kMaxLinkHops = 40;
-// Names tried for the temporary before giving up (each one already taken by a leftover).
-constexpr int kTempNameAttempts = 100;
 
 IniText Parse(std::string data) {
     IniText text;
@@ -68,7 +62,8 @@ IniText Parse(std::string data) {
         data.erase(0, kUtf8Bom.size());
     }
     if (data.find("\r\n") == std::string::npos && data.find('\n') != std::string::npos) {
-        text.eol = "\n";
+        text.eol.erase(0,
+                       1);  // "\r\n" -> "\n" (assigning the literal trips a GCC 12 false warning)
     }
     size_t start = 0;
     while (start < data.size()) {
@@ -138,20 +133,6 @@ std::string Render(const IniText& text) {
     return data;
 }
 
-// The file a write replaces: `path`, or where its chain of symbolic links ends, so the link
-// itself stays a link. Nothing for a loop.
-std::optional<fs::path> ResolveLinks(const fs::path& path) {
-    fs::path current = path;
-    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(current, ec))) return current;
-        fs::path target = fs::read_symlink(current, ec);
-        if (ec) return std::nullopt;
-        current = target.is_absolute() ? target : current.parent_path() / target;
-    }
-    return std::nullopt;
-}
-
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         ssize_t n = ::write(fd, data.data(), data.size());
@@ -162,60 +143,14 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-// A new, empty file beside `target`, created with the usual mode (umask applied); the name
-// is unique to this process and call, so concurrent writers never share one.
-int CreateTemp(const fs::path& folder, const fs::path& target, std::string& name) {
-    static unsigned counter = 0;  // under FileMutex
-    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        name = (folder / ("." + target.filename().string() + "." + std::to_string(::getpid()) +
-                          "." + std::to_string(counter++) + ".tmp"))
-                   .string();
-        int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
-}
-
-// Makes the rename durable. Folders whose file system cannot sync them (EINVAL) are fine.
-bool SyncFolder(const fs::path& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return true;  // a folder one may write but not list: nothing to sync through
-    bool ok = ::fsync(fd) == 0 || errno == EINVAL;
-    ::close(fd);
-    return ok;
-}
-
-// Replaces the file in one step: the whole text goes to a temporary beside it, is synced,
-// and is renamed over the file; then the folder is synced. Any failure removes the temporary
-// and leaves the file exactly as it was (it is never rewritten in place, which would
-// truncate it first). Only regular files are replaced: a device or folder at the path stays.
-// A folder that cannot be synced after the rename still reports failure (see the header).
+// Replaces the file in one step (bxplatform/replace_file.h): the whole text goes to a
+// temporary beside it, is synced and renamed over the file, and the folder is synced. Any
+// failure leaves the file exactly as it was (it is never rewritten in place, which would
+// truncate it first); a device, folder or link loop at the path is refused. A folder that
+// cannot be synced after the rename still reports failure (see the header).
 bool Save(const std::string& path, const IniText& text) {
-    std::optional<fs::path> target = ResolveLinks(path);
-    if (!target) return false;
-    struct stat existing {};
-    const bool exists = ::stat(target->c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) return false;
-    const fs::path folder = target->has_parent_path() ? target->parent_path() : fs::path(".");
-
-    std::string temp;
-    int fd = CreateTemp(folder, *target, temp);
-    if (fd < 0) return false;
-    // The replacement keeps the file's owner and permissions (a private file stays private).
-    // A different owner needs privileges; without them the file becomes the writer's own.
-    if (exists) {
-        if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
-            [[maybe_unused]] int owned = ::fchown(fd, existing.st_uid, existing.st_gid);
-        }
-    }
-    bool ok = (!exists || ::fchmod(fd, existing.st_mode & 07777) == 0) &&
-              WriteAll(fd, Render(text)) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || std::rename(temp.c_str(), target->c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return SyncFolder(folder);
+    bx::kernel::ReplacingFile file;
+    return file.Open(path) && WriteAll(file.fd(), Render(text)) && file.Commit();
 }
 
 std::optional<std::string_view> SectionHeader(std::string_view line) {

@@ -7,13 +7,16 @@
 // names; that file is replaced and the links stay. A replaced file keeps its permission bits
 // (and, where allowed, its owner).
 //
+// Only a regular file (or nothing yet) is replaced: a folder, a device or a FIFO at the end of
+// the links is refused. The settings file and the image store both save through this.
+//
 // Thread rule: thread-bound, one object per save; separate objects are independent, and two
 // saves to the same path never share a temporary.
 #pragma once
 
 #include <string>
 
-namespace bx::mm {
+namespace bx::kernel {
 
 class ReplacingFile {
 public:
@@ -49,4 +52,4 @@ private:
     std::string error_;
 };
 
-}  // namespace bx::mm
+}  // namespace bx::kernel

@@ -1,5 +1,5 @@
 // Replacing a file through a durable temporary and a rename (see replace_file.h).
-#include "replace_file.h"
+#include "bxplatform/replace_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace bx::mm {
+namespace bx::kernel {
 
 namespace {
 
@@ -98,8 +98,8 @@ bool ReplacingFile::Open(const std::string& path) {
         folder_ + "/." + NameOf(target_).substr(0, 200) + "." + std::to_string(getpid()) + ".";
     for (int attempt = 0; fd_ < 0; ++attempt) {
         std::string name = stem + std::to_string(counter.fetch_add(1)) + ".part";
-        // 0644 as any new file, less the umask; a replaced file's own bits are set below.
-        fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        // The usual mode of a new file, less the umask; a replaced file's own bits are set below.
+        fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ >= 0) {
             temp_ = std::move(name);
         } else if (errno != EEXIST || attempt == 100) {
@@ -141,4 +141,4 @@ bool ReplacingFile::Commit() {
     return true;
 }
 
-}  // namespace bx::mm
+}  // namespace bx::kernel
