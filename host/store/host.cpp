@@ -32,7 +32,7 @@ std::optional<std::vector<MM_STAMP>> Stamps(MM_HANDLE image) {
 bool ReadFrame(MM_HANDLE image, int64_t frame, void* dst, size_t bytes) {
     if (dst == nullptr) return false;
     PixelBlock scratch;
-    return Store::Get().WithFrame(image, frame, scratch,
+    return Store::Get().WithFrame(image, frame, scratch, Store::FrameUse::Copy,
                                   [&](const uint8_t* pixels, size_t frame_bytes) {
                                       if (bytes < frame_bytes) return false;
                                       std::memcpy(dst, pixels, frame_bytes);
@@ -43,10 +43,11 @@ bool ReadFrame(MM_HANDLE image, int64_t frame, void* dst, size_t bytes) {
 std::vector<uint8_t> ReadFrame(MM_HANDLE image, int64_t frame) {
     std::vector<uint8_t> out;
     PixelBlock scratch;
-    Store::Get().WithFrame(image, frame, scratch, [&](const uint8_t* pixels, size_t bytes) {
-        out.assign(pixels, pixels + bytes);
-        return true;
-    });
+    Store::Get().WithFrame(image, frame, scratch, Store::FrameUse::Copy,
+                           [&](const uint8_t* pixels, size_t bytes) {
+                               out.assign(pixels, pixels + bytes);
+                               return true;
+                           });
     return out;
 }
 

@@ -152,8 +152,8 @@ MM_LEAF MM_GetData(MM_HANDLE h, MM_VECTOR index) {
     return Store::Get().GetData(h, index);
 }
 
-void* MM_Lock(MM_LEAF leaf, int32_t /*flags*/) {
-    return Store::Get().Lock(leaf);
+void* MM_Lock(MM_LEAF leaf, int32_t flags) {
+    return Store::Get().Lock(leaf, (flags & MM_LOCK_WRITE) != 0);
 }
 
 int MM_Unlock(MM_LEAF leaf, int32_t modified) {

@@ -112,6 +112,44 @@ Store::Store() {
 
 Store::~Store() = default;
 
+// One reader's claim on a leaf while it copies the pixels outside the registry mutex: a
+// writer asking for the leaf waits until the claim goes.
+class Store::ReadHold {
+public:
+    ReadHold(Store& store, std::shared_ptr<Leaf> leaf)  // caller holds mu_
+        : store_(store), leaf_(std::move(leaf)) {
+        ++leaf_->readers;
+    }
+    ReadHold(const ReadHold&) = delete;
+    ReadHold& operator=(const ReadHold&) = delete;
+    ~ReadHold() {  // caller does not hold mu_
+        std::lock_guard lock(store_.mu_);
+        if (--leaf_->readers == 0) store_.HoldsChanged();
+    }
+
+private:
+    Store& store_;
+    std::shared_ptr<Leaf> leaf_;
+};
+
+template <typename Find>
+std::shared_ptr<Leaf> Store::AwaitReadable(std::unique_lock<std::mutex>& lock, Find find) {
+    const auto self = std::this_thread::get_id();
+    std::shared_ptr<Leaf> leaf;
+    hold_cv_.wait(lock, [&] {
+        leaf = find();
+        if (!leaf) return true;
+        // The writer's own thread is not writing while it reads, so it never waits for itself.
+        if (leaf->write_held) return leaf->writer == self;
+        return leaf->writers_waiting == 0;
+    });
+    return leaf;
+}
+
+void Store::HoldsChanged() {
+    hold_cv_.notify_all();
+}
+
 uint32_t Store::NextId() {
     if (next_id_ == 0) return 0;  // every 32-bit number has been handed out once
     return next_id_++;
@@ -132,6 +170,9 @@ std::shared_ptr<Leaf> Store::NewLeaf(size_t bytes) {
 
 void Store::Detach(const std::shared_ptr<Leaf>& leaf) {
     leaf->image = 0;
+    // Whoever waits for this leaf's hold looks again: a writer gives up on a detached leaf, a
+    // reader finds the frame gone.
+    if (leaf->write_held || leaf->writers_waiting > 0) HoldsChanged();
     if (leaf->lock_count == 0) {
         leaves_.erase(leaf->id);
         return;
@@ -250,23 +291,42 @@ MM_LEAF Store::GetData(MM_HANDLE h, const MM_VECTOR& index) {
     return image->leaves[LinearFrame(index, image->size)]->id;
 }
 
-void* Store::Lock(MM_LEAF id) {
-    std::lock_guard lock(mu_);
+void* Store::Lock(MM_LEAF id, bool write) {
+    std::unique_lock lock(mu_);
     auto it = leaves_.find(id);
     if (it == leaves_.end() || it->second->image == 0) return nullptr;
-    Leaf& leaf = *it->second;
-    if (leaf.lock_count == 0 && leaf.device) {
-        // A disk frame is worked on in memory while locked and written back by the last
-        // unlock when it was modified.
-        PixelBlock copy = PixelBlock::Allocate(leaf.bytes, kDirectAlign);
-        if (!copy || !leaf.device->Read(leaf.device_offset, copy.data(), leaf.bytes)) {
-            return nullptr;
-        }
-        leaf.memory = std::move(copy);
+    const std::shared_ptr<Leaf> entry = it->second;  // the map entry may go while waiting
+    Leaf& leaf = *entry;
+    const auto self = std::this_thread::get_id();
+    if (write) {
+        if (leaf.write_held && leaf.writer == self) return nullptr;  // would wait for itself
+        ++leaf.writers_waiting;
+        hold_cv_.wait(lock,
+                      [&] { return leaf.image == 0 || (!leaf.write_held && leaf.readers == 0); });
+        --leaf.writers_waiting;
     }
-    if (leaf.lock_count == std::numeric_limits<int>::max()) return nullptr;
-    if (leaf.lock_count++ == 0) locked_.emplace(leaf.memory.data(), it->second);
-    return leaf.memory.data();
+    void* pixels = nullptr;
+    if (leaf.image != 0 && leaf.lock_count < std::numeric_limits<int>::max()) {
+        if (leaf.lock_count == 0 && leaf.device) {
+            // A disk frame is worked on in memory while locked and written back by the last
+            // unlock when it was modified.
+            PixelBlock copy = PixelBlock::Allocate(leaf.bytes, kDirectAlign);
+            if (copy && leaf.device->Read(leaf.device_offset, copy.data(), leaf.bytes)) {
+                leaf.memory = std::move(copy);
+            }
+        }
+        if (leaf.memory) {
+            if (leaf.lock_count++ == 0) locked_.emplace(leaf.memory.data(), entry);
+            pixels = leaf.memory.data();
+        }
+    }
+    if (write && pixels != nullptr) {
+        leaf.write_held = true;
+        leaf.writer = self;
+    } else if (write) {
+        HoldsChanged();  // readers queued behind this writer may go
+    }
+    return pixels;
 }
 
 bool Store::Unlock(MM_LEAF id, bool modified) {
@@ -275,6 +335,8 @@ bool Store::Unlock(MM_LEAF id, bool modified) {
     if (it == leaves_.end() || it->second->lock_count == 0) return false;
     std::shared_ptr<Leaf> leaf = it->second;
     leaf->modified = leaf->modified || modified;
+    // The write hold ends with this unlock; waiters run once mu_ is free, after the write-back.
+    if (std::exchange(leaf->write_held, false)) HoldsChanged();
     if (--leaf->lock_count > 0) return true;
 
     locked_.erase(leaf->memory.data());
@@ -319,12 +381,25 @@ bool Store::SetStamp(MM_HANDLE h, const MM_STAMP& stamp, int32_t index) {
 }
 
 bool Store::Resize(MM_HANDLE h, const MM_VECTOR& origin, const MM_VECTOR& size) {
-    std::lock_guard lock(mu_);
-    auto image = FindImage(h);
-    if (!image) return false;
     for (int d = 0; d < MM_MAX_DIMS; ++d) {
         if (size.d[d] < 1 || origin.d[d] < 0) return false;
     }
+    std::unique_lock lock(mu_);
+    std::shared_ptr<Image> image;
+    // Frames that change shape are copied below: wait until no other thread is writing one.
+    const auto self = std::this_thread::get_id();
+    hold_cv_.wait(lock, [&] {
+        image = FindImage(h);
+        if (!image || image->device) return true;
+        if (origin.d[0] == 0 && origin.d[1] == 0 && size.d[0] == image->size.d[0] &&
+            size.d[1] == image->size.d[1]) {
+            return true;  // leaves move without copying
+        }
+        return std::none_of(image->leaves.begin(), image->leaves.end(), [&](const auto& leaf) {
+            return leaf->write_held && leaf->writer != self;
+        });
+    });
+    if (!image) return false;
     const int64_t count = FrameCount(size);
     const size_t frame_bytes = FrameBytes(size, image->bytes_per_pixel);
     if (count < 1 || frame_bytes == 0) return false;
@@ -538,52 +613,76 @@ std::optional<std::vector<MM_STAMP>> Store::Stamps(MM_HANDLE h) {
     return stamps;
 }
 
-bool Store::WithFrame(MM_HANDLE h, int64_t frame, PixelBlock& scratch,
+bool Store::WithFrame(MM_HANDLE h, int64_t frame, PixelBlock& scratch, FrameUse how,
                       const std::function<bool(const uint8_t*, size_t)>& use) {
     std::shared_ptr<Leaf> leaf;
+    std::optional<ReadHold> hold;
     std::shared_ptr<DiskDevice> device;
     int64_t offset = -1;
-    bool from_scratch = false;
+    bool in_scratch = false;  // the frame is in `scratch` and the leaf no longer needed
+    bool copy_first = false;
     {
-        std::lock_guard lock(mu_);
-        auto image = FindImage(h);
-        if (!image || frame < 0 || frame >= int64_t(image->leaves.size())) return false;
-        leaf = image->leaves[frame];
-        if (leaf->device) {
-            from_scratch = true;
+        std::unique_lock lock(mu_);
+        leaf = AwaitReadable(lock, [&]() -> std::shared_ptr<Leaf> {
+            auto image = FindImage(h);
+            if (!image || frame < 0 || frame >= int64_t(image->leaves.size())) return nullptr;
+            return image->leaves[frame];
+        });
+        if (!leaf) return false;
+        if (leaf->device && leaf->lock_count > 0) {
+            // The lock copy is the newest state; it is freed by the last unlock, so copy it
+            // while the registry is held (no writer can start meanwhile).
             if (scratch.size() != leaf->bytes)
                 scratch = PixelBlock::Allocate(leaf->bytes, kDirectAlign);
             if (!scratch) return false;
-            if (leaf->lock_count > 0) {
-                // The lock copy is the newest state; it is freed by the last unlock, so copy
-                // it while the registry is held.
-                std::memcpy(scratch.data(), leaf->memory.data(), leaf->bytes);
-            } else {
-                device = leaf->device;
-                offset = leaf->device_offset;
-            }
+            std::memcpy(scratch.data(), leaf->memory.data(), leaf->bytes);
+            in_scratch = true;
+        } else {
+            hold.emplace(*this, leaf);
+            device = leaf->device;
+            offset = leaf->device_offset;
+            // A locked frame may be written again soon: a slow user gets a copy, so the
+            // writer waits for a memcpy only.
+            copy_first = !device && how == FrameUse::Slow && leaf->lock_count > 0;
         }
     }
-    if (device && !device->Read(offset, scratch.data(), leaf->bytes)) return false;
-    if (from_scratch) return use(scratch.data(), leaf->bytes);
-    // In-memory pixels are freed only with the leaf, which `leaf` keeps alive.
+    if (device || copy_first) {
+        if (scratch.size() != leaf->bytes)
+            scratch = PixelBlock::Allocate(leaf->bytes, kDirectAlign);
+        if (!scratch) return false;
+        if (device) {
+            if (!device->Read(offset, scratch.data(), leaf->bytes)) return false;
+        } else {
+            std::memcpy(scratch.data(), leaf->memory.data(), leaf->bytes);
+        }
+        hold.reset();
+        in_scratch = true;
+    }
+    if (in_scratch) return use(scratch.data(), leaf->bytes);
+    // In-memory pixels are freed only with the leaf, which `leaf` keeps alive; `hold` keeps
+    // writers out until `use` is done.
     return use(leaf->memory.data(), leaf->bytes);
 }
 
 std::optional<LockedLeaf> Store::CopyLocked(const void* pixels, std::vector<uint8_t>& out) {
+    if (pixels == nullptr) return std::nullopt;
     std::shared_ptr<Leaf> leaf;
+    std::optional<ReadHold> hold;
     LockedLeaf info;
     {
-        std::lock_guard lock(mu_);
-        auto it = locked_.find(pixels);
-        if (pixels == nullptr || it == locked_.end()) return std::nullopt;
-        leaf = it->second;
+        std::unique_lock lock(mu_);
+        leaf = AwaitReadable(lock, [&]() -> std::shared_ptr<Leaf> {
+            auto it = locked_.find(pixels);
+            return it == locked_.end() ? nullptr : it->second;
+        });
+        if (!leaf) return std::nullopt;
         info = {leaf->image, leaf->id, leaf->image ? leaf->frame : -1, leaf->bytes};
         if (leaf->device) {
             // A disk leaf's lock copy is freed by its last unlock: copy under the mutex.
             out.assign(leaf->memory.data(), leaf->memory.data() + leaf->bytes);
             return info;
         }
+        hold.emplace(*this, leaf);
     }
     out.assign(leaf->memory.data(), leaf->memory.data() + leaf->bytes);
     return info;

@@ -5,9 +5,16 @@
 // memory is reached through shared leaf ownership, so copying pixels never holds the mutex.
 // The exception is the first lock and last unlock of a disk leaf, which read and write its
 // frame under the mutex (the control streams disk images with block writes instead).
+//
+// Whole frames: a writer that locks a leaf with MM_LOCK_WRITE holds it exclusively until its
+// unlock; every copy the store makes of a leaf's pixels counts as a reader of that leaf and
+// waits for the writer, and a writer waits for the readers already copying. Both kinds of
+// wait sleep on hold_cv_ under mu_, so the hold is a flag, not a lock object, and may be
+// released from any thread. A thread never waits for a write hold of its own.
 #pragma once
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -15,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -34,7 +42,12 @@ struct Leaf {
     int64_t device_offset = -1;          // byte offset of its frame block
     int lock_count = 0;
     bool modified = false;
-    MM_HANDLE image = 0;  // 0 once detached from its image by a delete or resize
+    // The write hold and the copies under way; all guarded by the store's mutex.
+    bool write_held = false;
+    std::thread::id writer;   // the thread that took the write hold
+    int writers_waiting = 0;  // new readers wait behind them, so a writer is not starved
+    int readers = 0;          // copies of the pixels under way outside the mutex
+    MM_HANDLE image = 0;      // 0 once detached from its image by a delete or resize
     int64_t frame = 0;
 };
 
@@ -79,7 +92,9 @@ public:
 
     // Pixels.
     MM_LEAF GetData(MM_HANDLE h, const MM_VECTOR& index);
-    void* Lock(MM_LEAF leaf);
+    // `write` takes the leaf's write hold as well, waiting for another writer and for the
+    // copies under way; nullptr when the leaf is gone by then or this thread holds it already.
+    void* Lock(MM_LEAF leaf, bool write);
     bool Unlock(MM_LEAF leaf, bool modified);
 
     // Stamps.
@@ -106,9 +121,16 @@ public:
     std::optional<ImageInfo> Describe(MM_HANDLE h);
     std::optional<std::string> Comment(MM_HANDLE h, int32_t* length);
     std::optional<std::vector<MM_STAMP>> Stamps(MM_HANDLE h);
-    // Runs `use` with the pixels of one frame. In-memory frames are passed in place (page-
-    // aligned, kept alive for the call); disk frames are read into `scratch` first.
-    bool WithFrame(MM_HANDLE h, int64_t frame, PixelBlock& scratch,
+    // How long a WithFrame user works on the pixels it is handed.
+    enum class FrameUse {
+        Copy,  // a quick copy: it runs on the frame in place, keeping writers waiting meanwhile
+        Slow,  // may take long (a file write): a frame that is locked is copied first
+    };
+    // Runs `use` with the pixels of one whole frame (never while another thread writes it).
+    // In-memory frames are passed in place (page-aligned, kept alive for the call) unless
+    // Slow asks for a copy; disk frames are read into `scratch` first. `scratch` holds the
+    // copies and is reallocated when its size differs from the frame.
+    bool WithFrame(MM_HANDLE h, int64_t frame, PixelBlock& scratch, FrameUse how,
                    const std::function<bool(const uint8_t*, size_t)>& use);
     std::optional<LockedLeaf> CopyLocked(const void* pixels, std::vector<uint8_t>& out);
 
@@ -120,8 +142,17 @@ private:
     void Detach(const std::shared_ptr<Leaf>& leaf);  // caller holds mu_
     MM_STAMP DefaultStamp(const Image& image, int64_t frame) const;
 
+    class ReadHold;
+    // Waits on `lock` (holding mu_) until the leaf `find` answers may be copied; `find` runs
+    // again after every wake, as the registry may change meanwhile. nullptr when it finds none.
+    template <typename Find>
+    std::shared_ptr<Leaf> AwaitReadable(std::unique_lock<std::mutex>& lock, Find find);
+    // Wakes every thread waiting for a hold to change (caller need not hold mu_).
+    void HoldsChanged();
+
     std::mutex mu_;
-    uint32_t next_id_ = 1;  // 0 once the 32-bit space is used up
+    std::condition_variable hold_cv_;  // a write hold was released or readers left
+    uint32_t next_id_ = 1;             // 0 once the 32-bit space is used up
     std::map<MM_HANDLE, std::shared_ptr<Image>> images_;
     std::unordered_map<MM_LEAF, std::shared_ptr<Leaf>> leaves_;
     std::unordered_map<const void*, std::shared_ptr<Leaf>> locked_;

@@ -336,6 +336,25 @@ bool WritePages(TIFF* tif, MM_HANDLE image, const ImageInfo& info, const std::st
     }
 
     Store& store = Store::Get();
+    // Slow: a locked frame comes as a copy, so a writer working on it waits for a memcpy, not
+    // for the file.
+    const auto write_strip = [&](const uint8_t* pixels, size_t bytes) {
+        if (bytes != info.frame_bytes) return false;  // resized while saving
+        const uint8_t* src = pixels;
+        if (rgb) {
+            // The store keeps blue, green, red; TIFF wants red, green, blue.
+            uint8_t* dst = rgb_buffer.data();
+            for (size_t i = 0; i < bytes; i += 3) {
+                dst[i] = pixels[i + 2];
+                dst[i + 1] = pixels[i + 1];
+                dst[i + 2] = pixels[i];
+            }
+            src = dst;
+        }
+        // Uncompressed data in native byte order is written as is, never modified.
+        return TIFFWriteEncodedStrip(tif, 0, const_cast<uint8_t*>(src),
+                                     static_cast<tmsize_t>(bytes)) == static_cast<tmsize_t>(bytes);
+    };
     bool ok = true;
     for (int64_t frame = 0; ok && frame < info.frames; ++frame) {
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
@@ -350,24 +369,7 @@ bool WritePages(TIFF* tif, MM_HANDLE image, const ImageInfo& info, const std::st
         if (frame == 0 && description != nullptr) {
             TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, description->c_str());
         }
-        ok = store.WithFrame(image, frame, scratch, [&](const uint8_t* pixels, size_t bytes) {
-            if (bytes != info.frame_bytes) return false;  // resized while saving
-            const uint8_t* src = pixels;
-            if (rgb) {
-                // The store keeps blue, green, red; TIFF wants red, green, blue.
-                uint8_t* dst = rgb_buffer.data();
-                for (size_t i = 0; i < bytes; i += 3) {
-                    dst[i] = pixels[i + 2];
-                    dst[i + 1] = pixels[i + 1];
-                    dst[i + 2] = pixels[i];
-                }
-                src = dst;
-            }
-            // Uncompressed data in native byte order is written as is, never modified.
-            return TIFFWriteEncodedStrip(tif, 0, const_cast<uint8_t*>(src),
-                                         static_cast<tmsize_t>(bytes)) ==
-                   static_cast<tmsize_t>(bytes);
-        });
+        ok = store.WithFrame(image, frame, scratch, Store::FrameUse::Slow, write_strip);
         ok = ok && TIFFWriteDirectory(tif);
     }
     return ok;

@@ -60,6 +60,7 @@ bool THeadlessImageView::CopyFrame(MM_HANDLE image, int64_t frame) {
     copy.type = info->type;
     copy.width = info->size.d[0];
     copy.height = info->size.d[1];
+    copy.copied_at_us = kernel::NowMicroseconds();
     {
         std::lock_guard lock(mutex_);
         copy.sequence = ++sequence_;
@@ -105,6 +106,7 @@ void THeadlessImageView::SetMMBits(const void* bits) {
     call.bits = bits;
     std::vector<uint8_t> pixels;
     const auto leaf = mm::CopyLockedPixels(bits, pixels);
+    const int64_t copied_at = kernel::NowMicroseconds();
     // The leaf's own image describes the pixels; a leaf cut loose by a delete or resize is
     // taken as a frame of the image shown when the sizes agree.
     const MM_HANDLE owner = leaf && leaf->image != 0 ? leaf->image : call.image;
@@ -117,6 +119,7 @@ void THeadlessImageView::SetMMBits(const void* bits) {
         copy.width = info->size.d[0];
         copy.height = info->size.d[1];
         copy.pixels = std::move(pixels);
+        copy.copied_at_us = copied_at;
         {
             std::lock_guard lock(mutex_);
             copy.sequence = ++sequence_;

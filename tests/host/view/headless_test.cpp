@@ -8,6 +8,7 @@
 
 #include "bxmm/host.h"
 #include "bxmm/mm40.h"
+#include "bxplatform/kernel.h"
 #include "bxview/headless_view.h"
 
 namespace bx::view {
@@ -79,6 +80,35 @@ TEST(Calls, ImageVectorAndBitsAreRecordedAndCopied) {
     EXPECT_EQ(calls[2].bits, pixels);
     for (const auto& call : calls) EXPECT_TRUE(call.frame_copied);
     EXPECT_EQ(view.CallCount(Kind::Bits), 1u);
+    MM_DeleteImage(image);
+}
+
+// Each kind of copy is stamped on the kernel clock between the call's start and its return.
+TEST(Calls, EveryFrameCopyIsTimedOnTheKernelClock) {
+    const MM_HANDLE image = ThreeFrames(20, 10);
+    const MM_LEAF leaf = MM_GetData(image, Index(1));
+    const void* bits = MM_Lock(leaf, 0);
+    THeadlessImageView view;
+    const struct {
+        const char* call;
+        void (*show)(THeadlessImageView&, MM_HANDLE, const void*);
+    } cases[] = {
+        {"SetMMImage", [](THeadlessImageView& v, MM_HANDLE h, const void*) { v.SetMMImage(h); }},
+        {"SetMMVector",
+         [](THeadlessImageView& v, MM_HANDLE, const void*) { v.SetMMVector(Index(2)); }},
+        {"SetMMBits", [](THeadlessImageView& v, MM_HANDLE, const void* p) { v.SetMMBits(p); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        const int64_t before = kernel::NowMicroseconds();
+        c.show(view, image, bits);
+        const int64_t after = kernel::NowMicroseconds();
+        const auto frame = view.LastFrame();
+        ASSERT_TRUE(frame);
+        EXPECT_GE(frame->copied_at_us, before);
+        EXPECT_LE(frame->copied_at_us, after);
+    }
+    MM_Unlock(leaf, 0);
     MM_DeleteImage(image);
 }
 

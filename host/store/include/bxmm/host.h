@@ -56,7 +56,8 @@ std::optional<std::vector<MM_STAMP>> Stamps(MM_HANDLE image);
 
 // Copies the pixels of linear frame `frame` into `dst` (`bytes` must be at least the frame
 // size). Works for in-memory and disk images; a locked disk frame is read from its lock copy.
-// Block writes still in flight may not be seen yet: call MM_WaitForTransfer first.
+// Block writes still in flight may not be seen yet: call MM_WaitForTransfer first. Waits
+// while another thread write-holds the leaf (MM_LOCK_WRITE), so the frame is copied whole.
 bool ReadFrame(MM_HANDLE image, int64_t frame, void* dst, size_t bytes);
 std::vector<uint8_t> ReadFrame(MM_HANDLE image, int64_t frame);  // empty on failure
 
@@ -69,7 +70,8 @@ struct LockedLeaf {
 };
 // When `pixels` is the start of a currently locked leaf, copies that leaf's bytes into `out`
 // and describes it. The copy is made while the leaf's memory is held, so it is safe even if
-// another thread unlocks it meanwhile.
+// another thread unlocks it meanwhile, and waits while another thread write-holds the leaf
+// (MM_LOCK_WRITE), so the copy is one whole frame.
 std::optional<LockedLeaf> CopyLockedPixels(const void* pixels, std::vector<uint8_t>& out);
 
 // ---- Saving -------------------------------------------------------------------------------
@@ -106,6 +108,8 @@ struct SaveResult {
 // and the comment as a comment
 // annotation. Texts are read as UTF-8 (a byte outside any UTF-8 sequence as Latin-1);
 // characters XML cannot carry become U+FFFD. 24-bit images are written as RGB.
+// Each frame is taken whole: a save waits while another thread write-holds it, and a locked
+// frame is copied before it is written out, so a writer waits for a copy, not for the disk.
 SaveResult SaveOmeTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options = {});
 // Plain multi-page TIFF (one page per frame), the comment's bytes as they are stored as the
 // first page's ImageDescription.

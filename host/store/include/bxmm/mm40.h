@@ -18,6 +18,16 @@
  * image at once (its handle cannot be locked again) and its memory is released by the last
  * MM_Unlock.
  *
+ * Whole frames: a thread that rewrites a leaf while others may look at it brackets each write
+ * with MM_Lock(leaf, MM_LOCK_WRITE) and MM_Unlock. Until that unlock the leaf is write-held:
+ * the host-side readers of its pixels (bx::mm::ReadFrame, CopyLockedPixels, the saves) wait,
+ * so they copy the frame as it was before the write or after it, never half of each; and a
+ * writer waits for the readers already copying (a copy is short) and for another thread's
+ * write hold. A plain lock (flags 0) does not take part: pixels written under it alone may be
+ * read half-written. A delete or resize detaches a write-held leaf as described above and
+ * the writer finishes on its still-valid pointer; only a resize that copies frames into a
+ * new x or y shape first waits for the write to end.
+ *
  * Results: functions returning int answer non-zero on success and 0 on failure; functions
  * returning a handle or pointer answer 0 / NULL on failure. Bad input (unknown handles, null
  * pointers, out-of-range values) is always a failure, never a crash.
@@ -104,11 +114,23 @@ int MM_WriteComment(MM_HANDLE h, const char* text, int32_t length);
 /* The leaf of the frame at `index` (elements 0 and 1 must lie inside the frame, elements
  * 2..9 select the leaf). 0 when the image is unknown or the index is out of range. */
 MM_LEAF MM_GetData(MM_HANDLE h, MM_VECTOR index);
+/* MM_Lock flags: 0 is a plain lock. */
+#define MM_LOCK_WRITE 1 /* also take the leaf's write hold (see "Whole frames" above) */
+
 /* Pointer to the leaf's pixels (page-aligned when the leaf is at least a page), valid until
- * the matching MM_Unlock; locks nest. `flags` is reserved (0). NULL for an unknown leaf. */
+ * the matching MM_Unlock; locks nest. `flags` is 0 or MM_LOCK_WRITE; other bits are reserved
+ * and ignored. NULL for an unknown leaf.
+ * With MM_LOCK_WRITE the call also takes the leaf's write hold, first waiting while another
+ * thread holds it or readers are copying the leaf; one write hold per leaf at a time. It
+ * answers NULL, taking nothing, when the leaf is detached meanwhile or the calling thread
+ * holds the leaf's write hold already. A thread that holds the write hold may still read the
+ * leaf through the host calls itself: they do not wait for their own thread. */
 void* MM_Lock(MM_LEAF leaf, int32_t flags);
 /* Releases one lock. A non-zero `modified` says the pixels were written; for an image on the
- * disk device they are then written back by the last unlock. 0 when the leaf is not locked. */
+ * disk device they are then written back by the last unlock. 0 when the leaf is not locked.
+ * On a write-held leaf it also releases the write hold, whichever of the leaf's locks it
+ * ends and whichever thread calls it: only the writer should unlock a leaf while it is
+ * write-held. Waiting readers see the frame once this returns (after any write-back). */
 int MM_Unlock(MM_LEAF leaf, int32_t modified);
 
 /* ---- Stamps ------------------------------------------------------------------------------ */

@@ -5,6 +5,8 @@
 // Frames are copied from the image store: SetMMImage and SetMMVector copy the frame named;
 // SetMMBits copies only when the pointer is the start of a leaf locked in the store (the copy
 // is then exactly that leaf), so a stray pointer is recorded but never read.
+// Every copy is of one whole frame: the store makes it wait while a writer holds the leaf
+// (MM_LOCK_WRITE).
 //
 // Thread rule: thread-safe (the UI thread and a live thread may call it together).
 #pragma once
@@ -40,7 +42,10 @@ public:
         int32_t type = 0;
         int32_t width = 0;
         int32_t height = 0;
-        uint64_t sequence = 0;        // counts frames copied since the view was made
+        uint64_t sequence = 0;  // counts frames copied since the view was made
+        // bx::kernel::NowMicroseconds() (warped clock) when the copy was complete: measures the
+        // time from a camera frame's completion to the view holding it.
+        int64_t copied_at_us = 0;
         std::vector<uint8_t> pixels;  // as stored: width * height * bytes per pixel
     };
 
