@@ -104,7 +104,13 @@ void THeadlessImageView::SetMMBits(const void* bits) {
     call.kind = CallKind::Bits;
     call.image = ShownImage();
     call.bits = bits;
+    // The pixels of the frame replaced last time are reused, so a stream of frames does not
+    // allocate (and fault in) a new frame's memory each time.
     std::vector<uint8_t> pixels;
+    {
+        std::lock_guard lock(mutex_);
+        pixels.swap(spare_);
+    }
     const auto leaf = mm::CopyLockedPixels(bits, pixels);
     const int64_t copied_at = kernel::NowMicroseconds();
     // The leaf's own image describes the pixels; a leaf cut loose by a delete or resize is
@@ -123,6 +129,7 @@ void THeadlessImageView::SetMMBits(const void* bits) {
         {
             std::lock_guard lock(mutex_);
             copy.sequence = ++sequence_;
+            if (last_) spare_.swap(last_->pixels);
             last_ = std::move(copy);
         }
         frame_cv_.notify_all();

@@ -167,7 +167,20 @@ public:
     // ---- Panel: binning and window (panel/Binning.cpp) -----------------------------------
     void SelectBinning(int position);
 
+    // ---- Panel: auto-exposure (panel/AutoExposure.cpp) -----------------------------------
+    // One auto-exposure run: grabs frames into `buffer` (the live thread's display buffer,
+    // AcquisitionFrameBytes() long) until the exposure settles, a limit is reached or 40
+    // frames were taken. Runs on the live thread while streaming is stopped; also host thread.
+    void AutoExpose(void* buffer);
+    // rbn_100, rbn_75, rbn_50, rbn_25: the first checked sets the target.
+    void AutoExposureTargetClick();
+    void AutoAcceptClick();  // btn_AutoAccept
+
     // ---- Live video (live/BXTessvikFocus.cpp) --------------------------------------------
+    // btn_AutoExpose: "Set" asks for an auto-exposure pass (starting live video for that pass
+    // when it is not running); while a run is going its caption reads "Stop" and a click
+    // ends the run.
+    void AutoExposeClick();
     // Fills the slot of OnLiveFrameUpdate and copies it into the live thread when it exists.
     void SetLiveFrameUpdateHandler(EventHandler handler);
     // A camera command sent new settings while live video runs: the live thread restarts its
@@ -175,6 +188,11 @@ public:
     void LiveSettingsSent();
     // Copies BitDepth and Acquire8Bit into a running live thread. Also live thread.
     void CopyDepthToLive();
+    // Copies the six display mapping limits into a running live thread.
+    void CopyMappingToLive();
+    // Teardown: ends and deletes the live thread, whatever state it is in, so it never
+    // outlives the control.
+    void EndLiveThread();
 
     // ---- Acquisition record, Snap and hand-off (acquisition/) ----------------------------
     enum class ImageKind { Single, Sequence };
@@ -210,9 +228,11 @@ public:
 private:
     // Connect control events to their handlers, one group per panel file.
     void BindHandlers();
-    void BindDepthGainHandlers();  // panel/DepthGain.cpp
-    void BindExposureHandlers();   // panel/ExposureDisplay.cpp
-    void BindBinningHandlers();    // panel/Binning.cpp
+    void BindDepthGainHandlers();     // panel/DepthGain.cpp
+    void BindExposureHandlers();      // panel/ExposureDisplay.cpp
+    void BindBinningHandlers();       // panel/Binning.cpp
+    void BindAutoExposureHandlers();  // panel/AutoExposure.cpp
+    void BindLiveHandlers();          // live/BXTessvikFocus.cpp
 };
 
 // Stops live video (DisableLiveVideo, Quit); always 0 (live/BXTessvikFocus.cpp).

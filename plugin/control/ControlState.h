@@ -32,6 +32,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "control/Events.h"
@@ -132,6 +133,8 @@ public:
     int TraceLevel = 0;
     int AutoExposureLevel = 0;
     std::atomic<double> AutoExposureTarget{1.0};
+    // Set by the popup menu's "Show/Hide Maximum AutoExposure Dialog"; nothing reads it yet.
+    bool ShowMaximumExposureDialog = false;  // host
     double FocusMapMin = 0, FocusMapMax = 0;
     double HighSpeedMapMin = 0, HighSpeedMapMax = 0;
     double SlowScanMapMin = 0, SlowScanMapMax = 0;
@@ -146,10 +149,20 @@ public:
     bool PaletteReleased = false;  // teardown ran; the palette is no longer the control's
 
     // ---- Live video, grab and clock ----------------------------------------------------------
-    BXTessvikFocus* LiveThread = nullptr;  // host
+    // The live thread, owned through this pointer (see live/BXTessvikFocus.h). Host.
+    BXTessvikFocus* LiveThread = nullptr;
+    // Serialises stopping live video between the host thread and the live thread's own stop
+    // after an auto-exposure-only pass.
+    std::mutex LiveStopMutex;
     std::atomic<bool> LiveActive{false};
     std::atomic<bool> LiveRequested{false};
     std::atomic<bool> GrabInProgress{false};
+    // The next live start runs one auto-exposure pass and then ends live video.
+    std::atomic<bool> AutoExposeOnly{false};
+    // Live video shows one frame and then idles until stopped.
+    std::atomic<bool> LiveFreeze{false};
+    // Cleared when an auto-exposure run starts; set when a limit ends it (or to end it early).
+    std::atomic<bool> AutoExposeAbort{false};
     int ClockMode = 0;           // written once, in FormCreate
     int64_t ClockFrequency = 0;  // written once, in FormCreate
 

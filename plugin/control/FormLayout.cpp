@@ -309,6 +309,8 @@ void TBXTessvikFerroFW::BindHandlers() {
     BindDepthGainHandlers();
     BindExposureHandlers();
     BindBinningHandlers();
+    BindAutoExposureHandlers();
+    BindLiveHandlers();
 }
 
 }  // namespace ferro

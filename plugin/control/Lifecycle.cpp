@@ -149,6 +149,7 @@ void TBXTessvikFerroFW::UpdateCameraStatus() {
 
 void TBXTessvikFerroFW::FormDestroy() {
     Quit();
+    EndLiveThread();
     if (CameraHandle != 0) {
         LastCameraError = KvCam_CloseCamera(CameraHandle);
         if (LastCameraError != KVCAM_OK)

@@ -341,6 +341,7 @@ void TBXTessvikFerroFW::LoadFromRegistry(const std::string& path) {
     g_iTraceLevel = TraceLevel;
     PublishRegion();
     ShowLoadedValues(*this, context);
+    CopyMappingToLive();
     ApplyUnits(*this, context);
     ApplyBinningChoice(*this);
     InitialiseArmed = true;

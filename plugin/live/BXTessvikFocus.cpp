@@ -1,9 +1,73 @@
-// The live video thread object and the form operations that reach into a running thread.
+// The live video thread: its images, the two-buffer frame queue and the frame loop.
+//
+// One frame is in the camera at a time, alternating between the frame image's two planes:
+// while the camera fills one, the thread copies the other into the display image and shows
+// it. Every queued frame carries a serial number as its user value, and the completion
+// callback records which serial completed and how, so a frame is shown only when the very
+// frame the thread waits for completed without error. A frame that completes with an error,
+// or does not complete within its bound (exposure + 1 s), is not shown: the stream restarts,
+// cancelling what is still pending first, so no buffer is reused while the camera may still
+// write it.
 #include "live/BXTessvikFocus.h"
 
+#include <bxplatform/kernel.h>
+#include <bxplatform/ui.h>
+#include <bxview/image_view.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <utility>
 
+#include "camera/Command.h"
 #include "control/BXTessvikGrabImpl1.h"
+#include "support/GlobalBuffer.h"
+#include "support/ScopeExit.h"
+
+using ferro::TBXTessvikFerroFW;
+using ferro::support::GlobalBuffer;
+
+namespace {
+
+constexpr const char* kQueueFailed = "Queue frame failed.";
+
+// Store type code of a live image by depth (8-bit forced first); 0 for an unknown depth.
+int32_t LiveImageType(int32_t depth, bool force8Bit) {
+    if (force8Bit) depth = 8;
+    switch (depth) {
+        case 8:
+            return MM_TYPE_GREY8;
+        case 10:
+        case 12:
+            return MM_TYPE_GREY12;
+        case 14:
+        case 16:
+            return MM_TYPE_GREY16;
+        case 24:
+            return MM_TYPE_BGR24;
+        case 32:
+            return MM_TYPE_GREY32;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+BXTessvikFocus::BXTessvikFocus(TBXTessvikFerroFW& control)
+    : bx::kernel::TThread(true),
+      Palette(std::make_unique<std::array<int32_t, 256>>()),
+      control_(control) {
+    SetPriority(bx::kernel::ThreadPriority::Normal);
+    // The control owns the object and deletes it after waiting for it (see the header), so
+    // free-on-terminate stays off.
+}
+
+BXTessvikFocus::~BXTessvikFocus() {
+    Terminate();
+    WaitFor();
+    ReleaseImages();
+}
 
 void BXTessvikFocus::SetLiveFrameHandler(ferro::EventHandler handler) {
     std::lock_guard lock(handler_mutex_);
@@ -15,31 +79,72 @@ ferro::EventHandler BXTessvikFocus::LiveFrameHandler() const {
     return live_frame_handler_;
 }
 
-namespace ferro {
-
-int StopLive(TBXTessvikFerroFW& control) {
-    // Without a running thread there is nothing to join: stopping only clears the live state.
-    control.LiveActive = false;
-    control.LiveRequested = false;
-    return 0;
+void BXTessvikFocus::DoLiveFrameUpdate() {
+    if (const ferro::EventHandler handler = LiveFrameHandler()) handler();
 }
 
-void TBXTessvikFerroFW::SetLiveFrameUpdateHandler(EventHandler handler) {
-    // The live thread calls its own copy of the handler after each frame, so a running thread
-    // must get the new one too.
-    if (LiveThread) LiveThread->SetLiveFrameHandler(handler);
-    Events.Set(EventId::OnLiveFrameUpdate, std::move(handler));
+int64_t BXTessvikFocus::CurrentMilliseconds() const {
+    if (ClockMode == 2 && ClockFrequency > 0)
+        return bx::kernel::QueryPerformanceCounter() * 1000 / ClockFrequency;
+    return static_cast<int64_t>(bx::kernel::GetTickCount64());
 }
 
-void TBXTessvikFerroFW::LiveSettingsSent() {
-    if (LiveThread != nullptr) LiveThread->FrameCount = 0;
-    LiveSettingsChanged = true;
+// ---- Images ---------------------------------------------------------------------------------
+
+MM_HANDLE BXTessvikFocus::CreateLiveImage(int32_t planes) {
+    const int32_t type = LiveImageType(DepthBits, Force8Bit);
+    if (type == 0) throw ferro::ControlFailure("Unknown image Type");
+    MM_VECTOR size;
+    MM_InitVector(&size, 1);
+    size.d[0] = ImageWidth;
+    size.d[1] = ImageHeight;
+    size.d[2] = planes;
+    const MM_HANDLE image = MM_CreateNDIM_ptr(&size, type, 256);
+    if (!MM_IsValidHandle(image)) throw ferro::ControlFailure("Image Allocation Failure");
+    return image;
 }
 
-void TBXTessvikFerroFW::CopyDepthToLive() {
-    if (LiveThread == nullptr) return;
-    LiveThread->DepthBits = BitDepth.load();
-    LiveThread->Force8Bit = Acquire8Bit.load();
+void BXTessvikFocus::PrepareDisplayImage() {
+    DisplayImage = CreateLiveImage(1);
+    MM_CopyDefHeader(DisplayImage);
+    const int32_t depth = Force8Bit ? 8 : DepthBits.load();
+    const double min = depth == 8   ? FocusMapMin.load()
+                       : depth > 12 ? SlowScanMapMin.load()
+                                    : HighSpeedMapMin.load();
+    const double max = depth == 8   ? FocusMapMax.load()
+                       : depth > 12 ? SlowScanMapMax.load()
+                                    : HighSpeedMapMax.load();
+    MM_SetMapMin(DisplayImage, min);
+    MM_SetMapMax(DisplayImage, max);
+    if (DepthBits != 24) {
+        GlobalBuffer block(Palette->size() * sizeof(int32_t));
+        if (block) {
+            std::memcpy(block.data(), Palette->data(), block.size());
+            MM_SetLUT(DisplayImage, reinterpret_cast<const int32_t*>(block.data()));
+        }
+    }
+    if (View != nullptr) View->SetMMImage(DisplayImage);
 }
 
-}  // namespace ferro
+void BXTessvikFocus::PrepareFrameImage() {
+    FrameImage = CreateLiveImage(2);
+}
+
+void BXTessvikFocus::ReleaseImages() {
+    if (DisplayImage != 0) MM_DeleteImage(DisplayImage);
+    if (FrameImage != 0) MM_DeleteImage(FrameImage);
+    DisplayImage = FrameImage = 0;
+}
+
+// ---- Completion -----------------------------------------------------------------------------
+
+void BXTessvikFocus::FrameCompleted(void* user, uintptr_t userData, int32_t error, uint32_t) {
+    ferro::FrameDoneFlag = error == KVCAM_OK;
+    auto* thread = static_cast<BXTessvikFocus*>(user);
+    {
+        std::lock_guard lock(thread->completion_mutex_);
+        thread->completed_serial_ = userData;
+        thread->completed_error_ = error;
+    }
+    thread->completion_cv_.notify_all();
+}

@@ -340,7 +340,7 @@ TEST_F(ConnectedForm, LiveFrameUpdatesReachTheSinksOnTheLiveThread) {
     DWORD cookie = 0;
     ASSERT_EQ(list.Advise(sink.Get(), &cookie), S_OK);
 
-    BXTessvikFocus live;
+    BXTessvikFocus live(form);
     form.LiveThread = &live;
     ConnectEventSlots(form, list);
     std::thread worker([&live] {

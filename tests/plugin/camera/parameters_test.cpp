@@ -220,7 +220,7 @@ TEST_F(ParametersTest, GainWhileLiveDropsQueuedFramesAndRestartsLive) {
                   KVCAM_OK);
     }
 
-    BXTessvikFocus live;
+    BXTessvikFocus live(form);
     live.FrameCount = 7;
     form.LiveThread = &live;
     form.LiveActive = true;
@@ -362,7 +362,7 @@ TEST_F(ParametersTest, NewBinningWithTheSameDriverNumbersIsKept) {
 
 TEST_F(ParametersTest, StopStreamingRefreshesTheEightBitFlag) {
     TBXTessvikFerroFW& form = Open();
-    BXTessvikFocus live;
+    BXTessvikFocus live(form);
     form.LiveThread = &live;
     ASSERT_EQ(KvCam_SetStreaming(form.CameraHandle, 1), KVCAM_OK);
     form.chk_Acquire8bit->SetChecked(true);

@@ -151,7 +151,7 @@ TEST_F(Events, LiveFrameHandlerReachesARunningLiveThread) {
     c.DoFormLiveFrameUpdate();
     EXPECT_EQ(calls, 1);
 
-    BXTessvikFocus live;
+    BXTessvikFocus live(c);
     c.LiveThread = &live;
     uint32_t callerThread = 0;
     c.SetLiveFrameUpdateHandler([&] {

@@ -91,6 +91,7 @@ private:
     uint64_t counts_[3] = {0, 0, 0};
     MM_HANDLE shown_ = 0;
     std::optional<Frame> last_;
+    std::vector<uint8_t> spare_;  // storage of the frame last replaced, for the next copy
     uint64_t sequence_ = 0;
 };
 
