@@ -85,7 +85,10 @@ short BeginLive(TBXTessvikFerroFW& c, bool autoExposeOnly) {
     if (c.GrabInProgress) throw ControlFailure("Grab In Progress.");
     // A second start while running would orphan the running thread.
     if (c.LiveActive) return 0;
-    ReapEndedThread(c);
+    // A thread still in LiveThread has ended or is ending (it cleared LiveActive): wait for
+    // it, so it is never replaced while it runs.
+    if (!JoinLiveThread(c, camera::kHandOffTimeoutMs))
+        throw ControlFailure("Cannot Allocate Focus Image");
     SetDepthChoicesEnabled(c, false);
     c.chk_Color->SetEnabled(false);
     int32_t frameBytes = 0;

@@ -378,8 +378,8 @@ void BXTessvikFocus::Stream::RunAutoExposure() {
     c_.hsb_Brightness->SetEnabled(true);
     c_.hsb_Contrast->SetEnabled(true);
     if (t_.StopAfterAutoExpose) {
+        t_.Terminate();  // first, so whoever sees live video stopped finds the thread ending
         ferro::StopLiveFromLiveThread(c_);
-        t_.Terminate();
         c_.LiveActive = c_.LiveRequested = c_.AutoExposeOnly = false;
     }
 }

@@ -100,7 +100,7 @@ protected:
     }
 
     std::mutex mutex_;
-    int updates_ = 0;
+    std::atomic<int> updates_{0};
     std::vector<uint32_t> shown_;  // frame numbers, in the order shown
 };
 
