@@ -146,7 +146,8 @@ void BXTessvikFocus::Stream::LockLeaves() {
 }
 
 bool BXTessvikFocus::Stream::PrepareSoftwareBinning() {
-    binning_ = c_.lbl_CameraType->Caption() == "MicroDot" && c_.RoiBinning.X > 1;
+    // As for single frames: only when the driver cannot bin the rows itself.
+    binning_ = c_.SoftwareBinningApplies();
     if (!binning_) return true;
     const int32_t depth = t_.Force8Bit ? 8 : t_.DepthBits.load();
     if (depth != 8 && depth != 10 && depth != 12 && depth != 14 && depth != 16 && depth != 24 &&
@@ -171,7 +172,11 @@ bool BXTessvikFocus::Stream::PrepareSoftwareBinning() {
 
 void BXTessvikFocus::Stream::Run() {
     LockLeaves();
-    if (!PrepareSoftwareBinning()) return;
+    if (!PrepareSoftwareBinning()) {
+        t_.Terminate();
+        c_.LiveActive = c_.LiveRequested = false;
+        return;
+    }
     t_.FrameCount = 0;
     t_.SetPriority(bx::kernel::ThreadPriority::Normal);
     streamingStarted_ = true;

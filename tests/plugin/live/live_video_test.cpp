@@ -352,5 +352,50 @@ TEST_F(LiveVideo, AutoExposureButtonRunsOnePassOnTheLiveThread) {
     ExpectStopped(c);
 }
 
+// A MicroDot whose driver cannot bin rows: live video bins them itself, as single frames do.
+constexpr const char* kQuietMicroDot =
+    "[camera]\ntype = 8\nhorizontal_binning = no\n"
+    "[sensor]\nwidth = 64\nheight = 48\ncolour = yes\nread_noise = 0\ne_per_dn = 1000000000\n";
+
+TEST_F(LiveVideo, MicroDotBinsInSoftwareLikeASingleFrame) {
+    TBXTessvikFerroFW& c = Open(kQuietMicroDot);
+    c.SetBinning(2);
+    ASSERT_TRUE(c.SoftwareBinningApplies());
+    StartLive(c);
+    const Frame live = NextFrame();
+    StopLive(c);
+    std::vector<uint8_t> single(c.AcquisitionFrameBytes());
+    ASSERT_EQ(c.GrabFrameToBuffer(single.data(), single.size()), KVCAM_OK);
+    ASSERT_EQ(live.pixels.size(), single.size());
+    size_t far = 0;  // the scene has no noise: frames agree to within a count
+    for (size_t i = 0; i < single.size(); ++i) far += std::abs(live.pixels[i] - single[i]) > 1;
+    EXPECT_EQ(far, 0u);
+
+    bx::kernel::FailNthGlobalAlloc(1);  // the first intermediate buffer
+    StartLive(c);
+    ASSERT_TRUE(Eventually([&] { return !c.LiveActive.load(); }));
+    bx::kernel::FailNthGlobalAlloc(0);
+    ASSERT_EQ(ui->BoxCount(), 1u);
+    EXPECT_EQ(ui->Boxes()[0].Text, "Unable to allocate intermediate buffer.");
+    EXPECT_EQ(ui->Boxes()[0].ShownCaption(), "Grab warning");
+    StopLive(c);
+    EXPECT_TRUE(bx::mm::ListImages().empty());
+}
+
+TEST_F(LiveVideo, AnImageItCannotMakeFailsTheStartAndLeavesNothing) {
+    TBXTessvikFerroFW& c = Open();
+    c.BitDepth = 7;  // no store type for it
+    try {
+        StartLive(c);
+        ADD_FAILURE() << "no failure";
+    } catch (const ControlFailure& e) {
+        EXPECT_STREQ(e.what(), "Cannot Allocate Focus Image");
+    }
+    EXPECT_FALSE(c.LiveActive);
+    EXPECT_EQ(c.LiveThread, nullptr);
+    EXPECT_TRUE(c.rbn_RangeHigh->Enabled());
+    EXPECT_TRUE(bx::mm::ListImages().empty());
+}
+
 }  // namespace
 }  // namespace ferro::testing
