@@ -107,13 +107,7 @@ MM_HANDLE BXTessvikFocus::CreateLiveImage(int32_t planes) {
 void BXTessvikFocus::PrepareDisplayImage() {
     DisplayImage = CreateLiveImage(1);
     MM_CopyDefHeader(DisplayImage);
-    const int32_t depth = Force8Bit ? 8 : DepthBits.load();
-    const double min = depth == 8   ? FocusMapMin.load()
-                       : depth > 12 ? SlowScanMapMin.load()
-                                    : HighSpeedMapMin.load();
-    const double max = depth == 8   ? FocusMapMax.load()
-                       : depth > 12 ? SlowScanMapMax.load()
-                                    : HighSpeedMapMax.load();
+    const auto [min, max] = DisplayMapping();
     MM_SetMapMin(DisplayImage, min);
     MM_SetMapMax(DisplayImage, max);
     if (DepthBits != 24) {
@@ -124,6 +118,14 @@ void BXTessvikFocus::PrepareDisplayImage() {
         }
     }
     if (View != nullptr) View->SetMMImage(DisplayImage);
+}
+
+std::pair<double, double> BXTessvikFocus::DisplayMapping() const {
+    const int32_t depth = Force8Bit ? 8 : DepthBits.load();
+    // Colour frames hold 8 bits per channel, so they take the 8-bit pair too.
+    if (depth == 8 || depth == 24) return {FocusMapMin, FocusMapMax};
+    if (depth > 12) return {SlowScanMapMin, SlowScanMapMax};
+    return {HighSpeedMapMin, HighSpeedMapMax};
 }
 
 void BXTessvikFocus::PrepareFrameImage() {

@@ -27,6 +27,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "control/Events.h"
 
@@ -87,6 +88,8 @@ public:
     // image Type" or "Image Allocation Failure".
     MM_HANDLE CreateLiveImage(int32_t planes);
     void PrepareDisplayImage();
+    // The display mapping limits of the depth: 8-bit and colour frames, 10 and 12 bits, deeper.
+    std::pair<double, double> DisplayMapping() const;
     void PrepareFrameImage();
     // Deletes the images (the thread does it when it ends; StartLive when it fails early).
     void ReleaseImages();

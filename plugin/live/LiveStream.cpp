@@ -347,13 +347,7 @@ void BXTessvikFocus::Stream::CopyGrey(uint8_t* display) {
 
 void BXTessvikFocus::Stream::ApplyMappingIfChanged() {
     // The mapping limits may be changed on a running thread; the display follows them.
-    const int32_t depth = t_.Force8Bit ? 8 : t_.DepthBits.load();
-    const double min = depth == 8   ? t_.FocusMapMin.load()
-                       : depth > 12 ? t_.SlowScanMapMin.load()
-                                    : t_.HighSpeedMapMin.load();
-    const double max = depth == 8   ? t_.FocusMapMax.load()
-                       : depth > 12 ? t_.SlowScanMapMax.load()
-                                    : t_.HighSpeedMapMax.load();
+    const auto [min, max] = t_.DisplayMapping();
     if (min == mapMin_ && max == mapMax_) return;
     mapMin_ = min;
     mapMax_ = max;

@@ -1,8 +1,14 @@
-"""Runs bxgrab like a user and checks its files with tifffile, an independent TIFF reader."""
+"""Runs bxgrab like a user and checks its files with tifffile, an independent TIFF reader,
+and its PNG pictures with zlib."""
 import os
+import re
+import select
+import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 import numpy as np
 import tifffile
@@ -27,6 +33,36 @@ def run(*args, env=None):
 
 def header_lines(text):
     return [line for line in text.split("\r\n") if line]
+
+
+def png_size(path):
+    """Width and height of an 8-bit RGB PNG whose picture data decodes whole, else None."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    pos, idat, size = 8, b"", None
+    while pos + 8 <= len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour = struct.unpack(">IIBB", body[:10])
+            size = (width, height) if (depth, colour) == (8, 2) else None
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    if size is None or len(zlib.decompress(idat)) != size[1] * (1 + 3 * size[0]):
+        return None
+    return size
+
+
+def summary(text):
+    """The "name: value" lines of a live run's summary."""
+    return dict(line.split(": ", 1) for line in text.splitlines()
+                if ": " in line and not line.startswith("live: "))
+
+
+LIVE_ENV = {"BX_TIME_WARP": "5"}
 
 
 with tempfile.TemporaryDirectory() as work:
@@ -135,6 +171,66 @@ with tempfile.TemporaryDirectory() as work:
     r = run("info")
     check(r.returncode == 0 and "1392 x 1040" in r.stdout and "Veridan 1350" in r.stdout,
           f"info: {r.returncode} {r.stdout} {r.stderr}")
+
+    # Live video on the default and the colour camera: the last shown frame as a picture and
+    # as OME-TIFF, and a summary that found no frame lost or shown twice.
+    live_cases = [("mono", [], [], (1040, 1392), np.uint16),
+                  ("colour", ["--camera", COLOUR_INI], ["--depth", "colour"], (1040, 1392, 3),
+                   np.uint8)]
+    for name, before, after, shape, dtype in live_cases:
+        png, ome = os.path.join(work, f"live-{name}.png"), os.path.join(work, f"live-{name}.ome.tif")
+        r = run(*before, "live", "--seconds", "2", "--preview", png, "--save-last", ome, *after,
+                env=LIVE_ENV)
+        s = summary(r.stdout)
+        check(r.returncode == 0, f"live {name}: exit {r.returncode} {r.stderr[-300:]}")
+        check(int(s.get("frames shown", 0)) > 0, f"live {name}: no frames shown: {r.stdout}")
+        check(s.get("frames lost") == "0" and s.get("frames shown twice") == "0",
+              f"live {name}: {r.stdout}")
+        completed = re.match(r"(\d+) \(aborted \d+, failed 0\)", s.get("camera frames completed", ""))
+        check(completed and int(completed.group(1)) >= int(s.get("frames shown", 0)),
+              f"live {name}: camera counts {s.get('camera frames completed')}")
+        if r.returncode == 0:
+            check(png_size(png) == (1392, 1040), f"live {name}: preview {png_size(png)}")
+            with tifffile.TiffFile(ome) as tif:
+                data = tif.asarray()
+                check(tif.is_ome and "Exposure=" in (tif.ome_metadata or ""),
+                      f"live {name}: not OME-TIFF with the acquisition record")
+            check(data.shape == shape and data.dtype == dtype,
+                  f"live {name}: saved {data.shape} {data.dtype}")
+            check(data.max() > data.min(), f"live {name}: saved frame is constant")
+
+    # One auto-exposure pass first (target 50 when none is given).
+    r = run("live", "--auto-exposure", "--seconds", "1", env=LIVE_ENV)
+    m = re.search(r"auto-exposure: target 50 %, settled at (\d+) us after (\d+) frames", r.stdout)
+    check(r.returncode == 0 and m and int(m.group(1)) > 0 and 1 <= int(m.group(2)) <= 40,
+          f"auto-exposure: {r.returncode} {r.stdout} {r.stderr[-300:]}")
+
+    # Ctrl-C mid-run: a clean stop with the summary, whole files and no temporaries.
+    folder = os.path.join(work, "interrupted")
+    os.mkdir(folder)
+    png, ome = os.path.join(folder, "last.png"), os.path.join(folder, "last.ome.tif")
+    proc = subprocess.Popen(
+        [BXGRAB, "--settings", os.path.join(work, "none.ini"), "live", "--preview", png,
+         "--save-last", ome], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        env={**{k: v for k, v in os.environ.items() if k != "KVCAM_SIM_CONFIG"}, **LIVE_ENV})
+    ready, _, _ = select.select([proc.stdout], [], [], 60)
+    first = proc.stdout.readline() if ready else ""
+    check(re.match(r"live: \d+ frames, [\d.]+ fps, exposure \d+ us, brightest \d+$", first),
+          f"status line: {first!r}")
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    s = summary(out)
+    check(proc.returncode == 0 and "stopped by Ctrl-C" in out and s.get("frames lost") == "0",
+          f"SIGINT: {proc.returncode} {out} {err[-300:]}")
+    check(sorted(os.listdir(folder)) == ["last.ome.tif", "last.png"],
+          f"SIGINT left {sorted(os.listdir(folder))}")
+    check(os.path.exists(png) and png_size(png) == (1392, 1040), "SIGINT: preview not whole")
+
+    # Bad live arguments: exit 2 and a line that names the option.
+    for args, said in ((["--seconds", "-1"], "--seconds"), (["--auto-exposure", "33"], "33")):
+        r = run("live", *args)
+        check(r.returncode == 2 and said in r.stderr, f"live {args}: {r.returncode} {r.stderr}")
+
 
 print("bxgrab end-to-end:", "ok" if not failures else f"{len(failures)} checks failed")
 sys.exit(1 if failures else 0)

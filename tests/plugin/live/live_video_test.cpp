@@ -175,7 +175,10 @@ TEST_F(LiveVideo, ColourFramesAreConvertedBeforeDisplay) {
     ASSERT_EQ(c.BitDepth, 24);
     StartLive(c);
     const Frame frame = NextFrame();
+    const auto info = bx::mm::Describe(view.ShownImage());
     StopLive(c);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->map_max, c.FocusMapMax) << "8 bits a channel: the 8-bit mapping";
     EXPECT_EQ(frame.type, MM_TYPE_BGR24);
     ASSERT_EQ(frame.pixels.size(), 64u * 48u * 3u);
     size_t coloured = 0;  // a grey copy of the mosaic would have equal channels everywhere

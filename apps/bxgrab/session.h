@@ -1,0 +1,90 @@
+// The host session every bxgrab command runs in: the control created as an imaging host
+// creates it, with a headless image view, the settings file loaded and the camera open; and
+// the acquisition options that snap and live share.
+//
+// Thread rule: UI thread only (bxgrab's main thread), except where a function says so.
+#pragma once
+
+#include <bxmm/mm40.h>
+#include <bxplatform/ui.h>
+#include <bxview/headless_view.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "control/BXTessvikGrabImpl1.h"
+
+namespace bxgrab {
+
+using ferro::TBXTessvikFerroFW;
+
+// Exit codes: 0 success, 2 bad command line, 3 camera or acquisition failure, 4 output file
+// failure.
+enum ExitCode { kOk = 0, kUsage = 2, kCamera = 3, kOutput = 4 };
+
+// What ends a command: its exit code and the one line that says why.
+struct Failure {
+    int code;
+    std::string message;
+};
+
+// Options every command takes.
+struct Options {
+    std::string settings;
+    std::string camera;
+    int traceLevel = -1;
+    std::string answer = "default";
+};
+
+// What to take: the camera settings snap and live set before they start.
+struct AcquisitionOptions {
+    std::string exposure;
+    std::optional<int> gain, offset, binning;
+    std::string window;
+    std::string depth;
+};
+
+// The answer code of an --answer name; -1 for an unknown name.
+int AnswerCode(const std::string& name);
+
+// How a session is set up beyond the common options.
+struct SessionSetup {
+    // The simulated camera writes each frame's number into its first pixels, so shown
+    // frames can be checked for losses and repeats.
+    bool frameCounter = false;
+    // The user-interface backend; null means the console backend answering --answer.
+    std::shared_ptr<bx::ui::UiBackend> ui;
+};
+
+// The control hosted with a headless view, settings loaded and the camera open. Throws
+// Failure when the description, the settings path or the camera is unusable.
+class Host {
+public:
+    explicit Host(const Options& options, const SessionSetup& setup = {});
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    TBXTessvikFerroFW& control() { return *control_; }
+    // The view the control shows its frames in. Thread-safe.
+    bx::view::THeadlessImageView& view() { return view_; }
+
+private:
+    bx::view::THeadlessImageView view_;
+    bx::view::ImageViewRegistration registration_{&view_};
+    std::unique_ptr<TBXTessvikFerroFW> control_;
+};
+
+// Sets the camera as the options ask and says in one line each value the camera took
+// differently. Throws Failure (kUsage) for values this camera cannot take.
+void ApplyAcquisitionOptions(TBXTessvikFerroFW& c, const AcquisitionOptions& o);
+
+// Throws Failure (kOutput) unless `output` can be written in an existing, writable folder.
+void CheckWritable(const std::string& output);
+// True for .ome.tif(f), false for .tif(f); throws Failure (kUsage) for other names.
+bool IsOmeTiff(const std::string& path);
+// Prints one line about a saved image: size, type, pixel range, file size.
+void Describe(MM_HANDLE image, const std::string& path);
+
+}  // namespace bxgrab
