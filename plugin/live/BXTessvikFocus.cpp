@@ -29,8 +29,6 @@ using ferro::support::GlobalBuffer;
 
 namespace {
 
-constexpr const char* kQueueFailed = "Queue frame failed.";
-
 // Store type code of a live image by depth (8-bit forced first); 0 for an unknown depth.
 int32_t LiveImageType(int32_t depth, bool force8Bit) {
     if (force8Bit) depth = 8;
