@@ -7,7 +7,7 @@
 // gap between consecutive shown numbers) and frames shown twice.
 //
 // live_latency: for each shown frame, the time from the camera's completion to the moment the
-// view holds the frame (the live-frame event is raised right after the view took it). The
+// view holds the frame (the view's own time stamp of its copy). The
 // completion time is the frame's exposure start plus the completion offset measured in the
 // baseline run (the camera's callback time minus the exposure start), so the camera's own
 // timing is not counted. Reported at the 99th percentile against one memcpy of the frame.
@@ -25,6 +25,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "control/BXTessvikGrabImpl1.h"
@@ -142,10 +143,11 @@ int main() {
     const int frames = FramesToShow();
     LiveRecord live;
     ferro::TBXTessvikFerroFW& c = *control;
-    c.SetLiveFrameUpdateHandler([&live, &c] {
+    c.SetLiveFrameUpdateHandler([&live, &c, &view] {
         // On the live thread, right after the view took the frame: the display buffer and
         // the completed descriptor are the thread's and are not changing now.
-        const int64_t now = bx::kernel::NowMicroseconds();
+        const std::optional<bx::view::THeadlessImageView::Frame> held = view.LastFrame();
+        const int64_t now = held ? held->copied_at_us : bx::kernel::NowMicroseconds();
         BXTessvikFocus* thread = c.LiveThread;
         KvCamFrame shown = thread->CompletedFrame;
         shown.buffer = thread->DisplayBits.load();

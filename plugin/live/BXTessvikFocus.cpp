@@ -1,13 +1,14 @@
 // The live video thread: its images, the two-buffer frame queue and the frame loop.
 //
-// One frame is in the camera at a time, alternating between the frame image's two planes:
-// while the camera fills one, the thread copies the other into the display image and shows
-// it. Every queued frame carries a serial number as its user value, and the completion
-// callback records which serial completed and how, so a frame is shown only when the very
-// frame the thread waits for completed without error. A frame that completes with an error,
-// or does not complete within its bound (exposure + 1 s), is not shown: the stream restarts,
-// cancelling what is still pending first, so no buffer is reused while the camera may still
-// write it.
+// Both planes of the frame image are queued at once, so the camera always has the next frame
+// while the thread copies the one just completed into the display image, shows it and queues
+// its plane again. Nothing on the way from a frame's completion to the view wakes another
+// thread (re-queueing does, and comes after). Every queued frame carries a serial number as
+// its user value, and the completion callback records which serial completed and how, so a
+// frame is shown only when the very frame the thread waits for completed without error. A frame
+// that completes with an error, or does not complete within its bound (exposure + 1 s), is not
+// shown: the stream restarts, cancelling what is still pending first, so no buffer is reused while
+// the camera may still write it.
 #include "live/BXTessvikFocus.h"
 
 #include <bxplatform/kernel.h>
@@ -143,8 +144,7 @@ void BXTessvikFocus::FrameCompleted(void* user, uintptr_t userData, int32_t erro
     auto* thread = static_cast<BXTessvikFocus*>(user);
     {
         std::lock_guard lock(thread->completion_mutex_);
-        thread->completed_serial_ = userData;
-        thread->completed_error_ = error;
+        thread->completed_[userData % 2] = {userData, error};
     }
     thread->completion_cv_.notify_all();
 }

@@ -78,7 +78,9 @@ public:
 
     // ---- Frame descriptors (the thread's own) ----
     KvCamFrame ColourFrame{};
-    KvCamFrame QueuedFrame{};
+    // One descriptor per camera buffer (B and C): both frames are queued at once, so the
+    // camera always has the next frame while the thread shows the last one.
+    std::array<KvCamFrame, 2> QueuedFrame{};
     KvCamFrame CompletedFrame{};
 
     void SetLiveFrameHandler(ferro::EventHandler handler);
@@ -113,12 +115,17 @@ private:
     ferro::EventHandler live_frame_handler_;
     std::atomic<uint64_t> frames_shown_{0};
 
-    // The completion record: the serial number of the last frame that completed and its
-    // result, written by the callback; the thread waits on it.
+    // The completion record, written by the callback, which the thread waits on: for each of
+    // the two buffers, the serial number of its last completed frame and the result. Two
+    // frames at most are queued and their serials are consecutive, so serial % 2 names the
+    // buffer.
+    struct Completion {
+        uint64_t Serial = 0;
+        int32_t Error = KVCAM_OK;
+    };
     std::mutex completion_mutex_;
     std::condition_variable completion_cv_;
-    uint64_t completed_serial_ = 0;
-    int32_t completed_error_ = KVCAM_OK;
+    std::array<Completion, 2> completed_{};
 };
 
 namespace ferro {

@@ -6,6 +6,7 @@
 #include <bxview/image_view.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -68,7 +69,8 @@ private:
     void Pass();
     bool WaitWhileCommandBusy() const;
     void RunAutoExposure();
-    bool Queue(uint8_t* buffer);
+    bool Queue(int slot);
+    bool AnyOutstanding() const { return slots_[0].Outstanding || slots_[1].Outstanding; }
     Outcome WaitForFrame();
     void Restart();
     bool ShowCompleted();
@@ -86,9 +88,15 @@ private:
     bool binning_ = false;
     RowReduction reduction_;  // the binning shape, read under the frame hold
     bool streamingStarted_ = false;
-    bool pingPong_ = true;  // the next queue goes into B
+    // The two camera buffers in queue order; pingPong_ is the one that completes next.
+    struct Slot {
+        uint8_t* Buffer = nullptr;
+        uint64_t Serial = 0;
+        bool Outstanding = false;  // queued and not completed yet
+    };
+    std::array<Slot, 2> slots_{};
+    int pingPong_ = 0;
     bool shown_ = false;
-    bool outstanding_ = false;  // a queued frame has not completed yet
     bool queueFailed_ = false;
     uint64_t serial_ = 0;
     // The mapping limits the display image has; NaN until the first frame sets them again.
@@ -166,12 +174,16 @@ bool BXTessvikFocus::Stream::PrepareSoftwareBinning() {
     }
     B_ = binB_->data();
     C_ = binC_->data();
+    slots_[0].Buffer = B_;
+    slots_[1].Buffer = C_;
     queueBytes_ = binB_->size();
     return true;
 }
 
 void BXTessvikFocus::Stream::Run() {
     LockLeaves();
+    slots_[0].Buffer = B_;
+    slots_[1].Buffer = C_;
     if (!PrepareSoftwareBinning()) {
         t_.Terminate();
         c_.LiveActive = c_.LiveRequested = false;
@@ -181,7 +193,7 @@ void BXTessvikFocus::Stream::Run() {
     t_.SetPriority(bx::kernel::ThreadPriority::Normal);
     streamingStarted_ = true;
     t_.LastCameraError = KvCam_SetStreaming(t_.CameraHandle, 1);
-    pingPong_ = true;
+    pingPong_ = 0;
     ferro::FrameDoneFlag = false;
     shown_ = false;
     while (!t_.Terminated()) Pass();
@@ -217,8 +229,8 @@ void BXTessvikFocus::Stream::Pass() {
         if (binning_)
             reduction_ = {c_.CameraRoi.Height, c_.CameraRoi.Width, t_.ImageWidth, c_.RoiBinning.X};
         if (t_.FrameCount == 0) {
-            if (outstanding_) Restart();
-            if (Queue(B_)) ++t_.FrameCount;
+            if (AnyOutstanding()) Restart();
+            if (Queue(0) && Queue(1)) ++t_.FrameCount;
         } else {
             switch (WaitForFrame()) {
                 case Outcome::Terminated:
@@ -230,9 +242,11 @@ void BXTessvikFocus::Stream::Pass() {
                 case Outcome::Completed:
                     break;
             }
-            t_.CompletedFrame = t_.QueuedFrame;
-            Queue(pingPong_ ? B_ : C_);
+            const int done = pingPong_;
+            t_.CompletedFrame = t_.QueuedFrame[done];
             shown = ShowCompleted();
+            pingPong_ = 1 - done;
+            Queue(done);  // its buffer was copied: the camera may fill it again
         }
     }
     if (queueFailed_) ReportQueueFailure();
@@ -244,13 +258,16 @@ void BXTessvikFocus::Stream::Pass() {
     shown_ = true;
 }
 
-bool BXTessvikFocus::Stream::Queue(uint8_t* buffer) {
-    t_.QueuedFrame = KvCamFrame{};
-    t_.QueuedFrame.buffer = buffer;
-    t_.QueuedFrame.bufferSize = static_cast<uint32_t>(queueBytes_);
+bool BXTessvikFocus::Stream::Queue(int slot) {
+    KvCamFrame& frame = t_.QueuedFrame[slot];
+    frame = KvCamFrame{};
+    frame.buffer = slots_[slot].Buffer;
+    frame.bufferSize = static_cast<uint32_t>(queueBytes_);
+    // Serials alternate between the slots (the callback files a completion under serial % 2).
+    if ((serial_ + 1) % 2 != static_cast<uint64_t>(slot)) ++serial_;
     const uint64_t serial = ++serial_;
     const int32_t result =
-        KvCam_QueueFrame(t_.CameraHandle, &t_.QueuedFrame, &BXTessvikFocus::FrameCompleted,
+        KvCam_QueueFrame(t_.CameraHandle, &frame, &BXTessvikFocus::FrameCompleted,
                          KVCAM_CALLBACK_ON_COMPLETION, &t_, static_cast<uintptr_t>(serial));
     t_.LastCameraError = result;
     if (result != KVCAM_OK) {
@@ -258,8 +275,8 @@ bool BXTessvikFocus::Stream::Queue(uint8_t* buffer) {
         t_.Terminate();
         return false;
     }
-    outstanding_ = true;
-    pingPong_ = !pingPong_;
+    slots_[slot].Serial = serial;
+    slots_[slot].Outstanding = true;
     return true;
 }
 
@@ -276,23 +293,25 @@ BXTessvikFocus::Stream::Outcome BXTessvikFocus::Stream::WaitForFrame() {
     const int64_t bound = c_.ActualExposureMs.load() + kFrameGraceMs;
     // One warped millisecond at a time, but woken at once by the completion.
     const auto step = std::chrono::duration<double, std::milli>(1.0 / bx::kernel::TimeWarp());
+    Slot& slot = slots_[pingPong_];
+    const BXTessvikFocus::Completion& completion = t_.completed_[slot.Serial % 2];
     std::unique_lock lock(t_.completion_mutex_);
-    while (t_.completed_serial_ != serial_) {
+    while (completion.Serial != slot.Serial) {
         if (t_.Terminated()) return Outcome::Terminated;
         if (t_.CurrentMilliseconds() - start > bound) return Outcome::TimedOut;
         t_.completion_cv_.wait_for(lock, step);
     }
     ferro::FrameDoneFlag = false;
-    outstanding_ = false;
-    return t_.completed_error_ == KVCAM_OK ? Outcome::Completed : Outcome::Failed;
+    slot.Outstanding = false;
+    return completion.Error == KVCAM_OK ? Outcome::Completed : Outcome::Failed;
 }
 
 void BXTessvikFocus::Stream::Restart() {
     // Whatever is still queued is cancelled (and has completed) before a buffer is reused.
-    if (outstanding_) t_.LastCameraError = KvCam_Abort(t_.CameraHandle);
-    outstanding_ = false;
+    if (AnyOutstanding()) t_.LastCameraError = KvCam_Abort(t_.CameraHandle);
+    slots_[0].Outstanding = slots_[1].Outstanding = false;
     t_.FrameCount = 0;
-    pingPong_ = true;
+    pingPong_ = 0;
     t_.LastCameraError = KvCam_SetStreaming(t_.CameraHandle, 1);
 }
 
@@ -361,7 +380,7 @@ void BXTessvikFocus::Stream::RunAutoExposure() {
     c_.hsb_Contrast->SetEnabled(false);
     t_.LastCameraError = KvCam_SetStreaming(t_.CameraHandle, 0);
     t_.LastCameraError = KvCam_Abort(t_.CameraHandle);
-    outstanding_ = false;
+    slots_[0].Outstanding = slots_[1].Outstanding = false;
     t_.DisplayBits = A_;
     try {
         if (t_.AutoExposeHandler) t_.AutoExposeHandler(A_);
@@ -371,7 +390,7 @@ void BXTessvikFocus::Stream::RunAutoExposure() {
     }
     t_.LastCameraError = KvCam_SetStreaming(t_.CameraHandle, 1);
     t_.FrameCount = 0;
-    pingPong_ = true;
+    pingPong_ = 0;
     ferro::FrameDoneFlag = true;
     c_.btn_GainOffsetDefault->SetEnabled(true);
     c_.hsb_Brightness->SetEnabled(true);

@@ -222,7 +222,8 @@ TEST_P(LiveFaults, NoFrameIsShownTwiceAndStopIsClean) {
         ASSERT_EQ(ui->BoxCount(), 1u);
         EXPECT_EQ(ui->Boxes()[0].Text, "Queue frame failed.");
         EXPECT_EQ(ui->Boxes()[0].ShownCaption(), "Error");
-        EXPECT_EQ(updates_, f.skip) << "every frame completed before the refusal is shown";
+        // Two frames are queued ahead: the refusal comes when the frame before it is shown.
+        EXPECT_EQ(updates_, std::max(0, f.skip - 1));
     } else {
         const std::vector<uint32_t> numbers = ShownNumbers(6);
         ASSERT_GE(numbers.size(), 6u);
