@@ -1,3 +1,7 @@
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include "camera.h"
 
 #include <bxplatform/kernel.h>
@@ -272,6 +276,10 @@ void Camera::Finish(Job& job, int32_t result) {
 }
 
 void Camera::Run() {
+    // The capture thread stands in for the camera's own electronics, which take nothing from
+    // the host: it runs a little below the host's threads, so that making a frame's pixels
+    // does not hold up the host thread a completion has just woken.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 5);
     std::unique_lock lk(mu_);
     for (;;) {
         if (!cancelled_.empty()) {
@@ -431,6 +439,9 @@ void Camera::Capture(std::unique_lock<std::mutex>& lk, Job& job) {
     }
     lk.unlock();
     Finish(job, result);
+    // The host thread the callback woke is likely to run where this one does; let it, rather
+    // than making the next frame's pixels first.
+    std::this_thread::yield();
     lk.lock();
 }
 
