@@ -8,6 +8,7 @@
 #include <bxplatform/ui.h>
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -73,12 +74,13 @@ void PrintInfo(TBXTessvikFerroFW& c) {
 }
 
 int RunSnap(const Options& options, const SnapOptions& snap) {
-    const bool ome = IsOmeTiff(snap.output);
+    IsOmeTiff(snap.output);  // refuses other names before the camera starts
     CheckWritable(snap.output);
     Host host(options);
     TBXTessvikFerroFW& c = host.control();
     ApplyAcquisitionOptions(c, snap.acquisition);
     MM_HANDLE image = 0;
+    const auto acquired = std::chrono::system_clock::now();
     try {
         image = static_cast<MM_HANDLE>(c.Snap());
     } catch (const ferro::ControlFailure& failure) {
@@ -86,9 +88,7 @@ int RunSnap(const Options& options, const SnapOptions& snap) {
                                    std::to_string(c.LastCameraError) + ")"};
     }
     if (image == 0) throw Failure{kCamera, "snap made no image (the camera is not ready)"};
-    auto saved =
-        ome ? bx::mm::SaveOmeTiff(image, snap.output) : bx::mm::SaveTiff(image, snap.output);
-    if (!saved) throw Failure{kOutput, "could not save " + snap.output + ": " + saved.error};
+    SaveImage(image, snap.output, AcquisitionSaveOptions(c, acquired));
     Describe(image, snap.output);
     return kOk;
 }

@@ -151,8 +151,8 @@ private:
 // ---- What the frame handler records ---------------------------------------------------------
 
 // Shared by the frame handler (live thread) and the main thread. They share atomics only; the
-// kept frame and picture are written by the handler before it sets `kept` (release) and read
-// by the main thread after it saw `kept` (acquire).
+// kept frame, its time and the picture are written by the handler before it sets `kept`
+// (release) and read by the main thread after it saw `kept` (acquire).
 struct LiveTally {
     // Set before live video starts.
     bool numbered = false;                     // frames carry the camera's frame number
@@ -173,6 +173,7 @@ struct LiveTally {
     std::atomic<bool> kept{false};
     std::optional<THeadlessImageView::Frame> frame;
     std::optional<THeadlessImageView::Rendered> picture;
+    std::chrono::system_clock::time_point frameShownAt;  // when the kept frame was shown
 
     // The handler's own.
     FrameCheck check;
@@ -246,6 +247,7 @@ void OnFrameShown(LiveTally& t, const THeadlessImageView& view) {
     t.lastShownUs.store(now, std::memory_order_release);
     t.shown.store(totals.shown, std::memory_order_release);
     if (keep) {
+        t.frameShownAt = std::chrono::system_clock::now();
         t.frame = view.LastFrame();
         if (t.wantPicture) t.picture = view.RenderLastFrame();
         t.kept.store(true, std::memory_order_release);
@@ -339,7 +341,8 @@ void RunAutoExposure(TBXTessvikFerroFW& c, int percent, LiveTally& t, const Stop
 // ---- Files ------------------------------------------------------------------------------------
 
 // The kept frame as a one-plane store image with the acquisition record, saved and described.
-void SaveLastFrame(const THeadlessImageView::Frame& f, const std::string& path,
+void SaveLastFrame(const THeadlessImageView::Frame& f,
+                   std::chrono::system_clock::time_point shownAt, const std::string& path,
                    const TBXTessvikFerroFW& c) {
     const MM_HANDLE image = MM_CreateImage(f.width, f.height, f.type, 256);
     if (image == 0) throw Failure{kOutput, "no memory for a copy of the last frame"};
@@ -359,9 +362,7 @@ void SaveLastFrame(const THeadlessImageView::Frame& f, const std::string& path,
     MM_SetName(image, "live");
     const std::string header = c.BuildAcquisitionHeader(false);
     MM_WriteComment(image, header.c_str(), static_cast<int32_t>(header.size() + 1));
-    const auto saved =
-        IsOmeTiff(path) ? bx::mm::SaveOmeTiff(image, path) : bx::mm::SaveTiff(image, path);
-    if (!saved) throw Failure{kOutput, "could not save " + path + ": " + saved.error};
+    SaveImage(image, path, AcquisitionSaveOptions(c, shownAt));
     Describe(image, path);
 }
 
@@ -511,7 +512,7 @@ int RunLive(const Options& options, const LiveOptions& o) {
             if (!t.picture) throw Failure{kOutput, "the last frame could not be rendered"};
             WritePreview(*t.picture, o.preview);
         }
-        if (!o.saveLast.empty()) SaveLastFrame(*t.frame, o.saveLast, c);
+        if (!o.saveLast.empty()) SaveLastFrame(*t.frame, t.frameShownAt, o.saveLast, c);
     }
     return kOk;
 }

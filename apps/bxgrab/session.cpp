@@ -15,6 +15,7 @@
 #include <sstream>
 #include <vector>
 
+#include "acquisition/AcquisitionRecord.h"
 #include "control/Trace.h"
 
 namespace bxgrab {
@@ -233,6 +234,22 @@ void ApplyAcquisitionOptions(TBXTessvikFerroFW& c, const AcquisitionOptions& o) 
         ReportAdjusted("exposure", std::to_string(*us) + " us",
                        std::to_string(c.ExposureTime) + " us");
     }
+}
+
+bx::mm::SaveOptions AcquisitionSaveOptions(const TBXTessvikFerroFW& c,
+                                           std::chrono::system_clock::time_point acquired) {
+    bx::mm::SaveOptions options;
+    const int depth = ferro::AcquisitionDepth(c.BitDepth, c.Acquire8Bit);
+    options.significant_bits = depth == 24 ? 8 : depth;
+    options.exposure_seconds = c.ExposureTime.load() / 1e6;
+    options.acquisition_time = acquired;
+    return options;
+}
+
+void SaveImage(MM_HANDLE image, const std::string& path, const bx::mm::SaveOptions& options) {
+    const auto saved = IsOmeTiff(path) ? bx::mm::SaveOmeTiff(image, path, options)
+                                       : bx::mm::SaveTiff(image, path, options);
+    if (!saved) throw Failure{kOutput, "could not save " + path + ": " + saved.error};
 }
 
 void Describe(MM_HANDLE image, const std::string& path) {

@@ -5,10 +5,12 @@
 // Thread rule: UI thread only (bxgrab's main thread), except where a function says so.
 #pragma once
 
+#include <bxmm/host.h>
 #include <bxmm/mm40.h>
 #include <bxplatform/ui.h>
 #include <bxview/headless_view.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,6 +86,14 @@ void ApplyAcquisitionOptions(TBXTessvikFerroFW& c, const AcquisitionOptions& o);
 void CheckWritable(const std::string& output);
 // True for .ome.tif(f), false for .tif(f); throws Failure (kUsage) for other names.
 bool IsOmeTiff(const std::string& path);
+// What the store cannot know about an image the control has just taken, for its OME-XML: the
+// bits its samples carry (the acquisition depth, 8 per channel in colour), the exposure the
+// camera used (ExposureTime, in microseconds) and `acquired`, when the frame was taken.
+bx::mm::SaveOptions AcquisitionSaveOptions(const TBXTessvikFerroFW& c,
+                                           std::chrono::system_clock::time_point acquired);
+// Saves `image` as OME-TIFF or TIFF by the name of `path` (IsOmeTiff). Throws Failure
+// (kOutput) when the save fails.
+void SaveImage(MM_HANDLE image, const std::string& path, const bx::mm::SaveOptions& options);
 // Prints one line about a saved image: size, type, pixel range, file size.
 void Describe(MM_HANDLE image, const std::string& path);
 

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -242,14 +243,25 @@ std::string Number(double value) {
     return std::string(buf, result.ptr);
 }
 
-// A stamp time as DeltaT (an xs:float), or none. A time that is not finite, or that a float
-// cannot hold (a reader would take it as infinite), is not a time anyone can use: the plane
-// then carries no DeltaT at all rather than a made-up number or a word no reader accepts.
-std::optional<std::string> DeltaT(double time) {
-    if (!std::isfinite(time) || std::fabs(time) > double(std::numeric_limits<float>::max())) {
+// A number as an xs:float, or none. A value that is not finite, or that a float cannot hold
+// (a reader would take it as infinite), is not a value anyone can use: the attribute is then
+// left out rather than carrying a made-up number or a word no reader accepts.
+std::optional<std::string> XsFloat(double value) {
+    if (!std::isfinite(value) || std::fabs(value) > double(std::numeric_limits<float>::max())) {
         return std::nullopt;
     }
-    return Number(time);
+    return Number(value);
+}
+
+// An OME PositiveFloat: an xs:float that stays above zero when a reader takes it as a float.
+std::optional<std::string> PositiveFloat(double value) {
+    if (!(value >= double(std::numeric_limits<float>::min()))) return std::nullopt;
+    return XsFloat(value);
+}
+
+// A stamp time as DeltaT, or none (see XsFloat).
+std::optional<std::string> DeltaT(double time) {
+    return XsFloat(time);
 }
 
 const char* OmePixelType(int32_t type) {
@@ -273,8 +285,62 @@ const char* OmeTimeUnit(const std::string& units) {
     return "ms";
 }
 
+// OME's symbol for a dimension's length units; null when they are no length OME knows.
+const char* OmeLengthUnit(const std::string& units) {
+    for (const char* known : {"pm", "nm", "mm", "cm", "m"}) {
+        if (units == known) return known;
+    }
+    if (units == "um" || units == "\xB5m" || units == "\xC2\xB5m") return "\xC2\xB5m";
+    return nullptr;
+}
+
+// PhysicalSizeX or PhysicalSizeY with its unit, or nothing (see SaveOmeTiff for when a
+// dimension has a pixel size).
+std::string PhysicalSize(const char* axis, const DimensionInfo& dim) {
+    const char* unit = OmeLengthUnit(dim.units);
+    if (unit == nullptr) {
+        if (!dim.units.empty() || dim.resolution == 1.0) return "";
+        unit = "\xC2\xB5m";
+    }
+    const auto size = PositiveFloat(dim.resolution);
+    if (!size) return "";
+    return std::string(" PhysicalSize") + axis + "=\"" + *size + "\" PhysicalSize" + axis +
+           "Unit=\"" + unit + "\"";
+}
+
+// An xs:dateTime in UTC to the millisecond; none outside the years 1 to 9999.
+std::optional<std::string> XsDateTime(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(time);
+    const auto day = floor<days>(ms);
+    const year_month_day date{day};
+    if (!date.ok() || date.year() < year{1} || date.year() > year{9999}) return std::nullopt;
+    const hh_mm_ss clock{ms - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
+                  int(clock.minutes().count()), int(clock.seconds().count()),
+                  int(clock.subseconds().count()));
+    return std::string(text);
+}
+
+// Pixels@SignificantBits when the host gave a count the samples can hold.
+std::string SignificantBits(const ImageInfo& info, const SaveOptions& options) {
+    const int sample_bits = info.type == MM_TYPE_BGR24 ? 8 : info.bytes_per_pixel * 8;
+    const auto bits = options.significant_bits;
+    if (!bits || *bits < 1 || *bits > sample_bits) return "";
+    return " SignificantBits=\"" + std::to_string(*bits) + "\"";
+}
+
+// Each plane's ExposureTime, in seconds, when the host gave a usable one.
+std::string ExposureTime(const SaveOptions& options) {
+    if (!options.exposure_seconds || *options.exposure_seconds < 0) return "";
+    const auto seconds = XsFloat(*options.exposure_seconds);
+    return seconds ? " ExposureTime=\"" + *seconds + "\" ExposureTimeUnit=\"s\"" : "";
+}
+
 std::string OmeXml(const ImageInfo& info, const std::string& comment, bool has_comment,
-                   const std::vector<MM_STAMP>& stamps) {
+                   const std::vector<MM_STAMP>& stamps, const SaveOptions& options) {
     const bool rgb = info.type == MM_TYPE_BGR24;
     const std::string frames = std::to_string(info.frames);
     std::string xml;
@@ -286,23 +352,30 @@ std::string OmeXml(const ImageInfo& info, const std::string& comment, bool has_c
         "xsi:schemaLocation=\"http://www.openmicroscopy.org/Schemas/OME/2016-06 "
         "http://www.openmicroscopy.org/Schemas/OME/2016-06/ome.xsd\" Creator=\"bx_mm40\">\n";
     xml += "<Image ID=\"Image:0\" Name=\"" + XmlText(info.name, XmlContext::Attribute) + "\">\n";
+    if (options.acquisition_time) {
+        if (const auto date = XsDateTime(*options.acquisition_time)) {
+            xml += "<AcquisitionDate>" + *date + "</AcquisitionDate>\n";
+        }
+    }
     // Every frame of dimensions 2..9 becomes one time point, in linear frame order.
     xml += "<Pixels ID=\"Pixels:0\" DimensionOrder=\"XYCZT\" Type=\"";
     xml += OmePixelType(info.type);
     xml += "\" SizeX=\"" + std::to_string(info.size.d[0]) + "\" SizeY=\"" +
            std::to_string(info.size.d[1]) + "\" SizeZ=\"1\" SizeC=\"" + (rgb ? "3" : "1") +
            "\" SizeT=\"" + frames + "\" BigEndian=\"false\"" +
-           (rgb ? " Interleaved=\"true\"" : "") + ">\n";
+           (rgb ? " Interleaved=\"true\"" : "") + SignificantBits(info, options) +
+           PhysicalSize("X", info.dims[0]) + PhysicalSize("Y", info.dims[1]) + ">\n";
     xml += std::string("<Channel ID=\"Channel:0:0\" SamplesPerPixel=\"") + (rgb ? "3" : "1") +
            "\"/>\n";
     xml += "<TiffData IFD=\"0\" PlaneCount=\"" + frames + "\"/>\n";
     const std::string unit = OmeTimeUnit(info.dims[2].units);
+    const std::string exposure = ExposureTime(options);
     for (size_t t = 0; t < stamps.size(); ++t) {
         xml += "<Plane TheZ=\"0\" TheC=\"0\" TheT=\"" + std::to_string(t) + "\"";
         if (const auto delta = DeltaT(stamps[t].position[2])) {
             xml += " DeltaT=\"" + *delta + "\" DeltaTUnit=\"" + unit + "\"";
         }
-        xml += "/>\n";
+        xml += exposure + "/>\n";
     }
     xml += "</Pixels>\n";
     if (has_comment) xml += "<AnnotationRef ID=\"Annotation:0\"/>\n";
@@ -392,7 +465,8 @@ SaveResult Save(MM_HANDLE image, const std::string& path, const SaveOptions& opt
     const auto stamps = store.Stamps(image);
     if (!info || !comment || !stamps) return Failed("unknown image");
     const bool has_comment = comment_length > 0;
-    const std::string description = ome ? OmeXml(*info, *comment, has_comment, *stamps) : *comment;
+    const std::string description =
+        ome ? OmeXml(*info, *comment, has_comment, *stamps, options) : *comment;
 
     // Worst case per page: the strip rounded to a page, its directory page and the padding.
     const uint64_t estimate =

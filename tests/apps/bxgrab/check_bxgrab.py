@@ -8,7 +8,9 @@ import struct
 import subprocess
 import sys
 import tempfile
+import xml.etree.ElementTree as ET
 import zlib
+from datetime import datetime, timedelta, timezone
 
 import numpy as np
 import tifffile
@@ -63,11 +65,39 @@ def summary(text):
 
 
 LIVE_ENV = {"BX_TIME_WARP": "5"}
+OME_NS = "{http://www.openmicroscopy.org/Schemas/OME/2016-06}"
+
+
+def check_acquisition(name, ome, bits, started, exposure=None):
+    """The OME-XML says what the control knew: the bits the samples carry, each plane's
+    exposure (in seconds; by default the description's Exposure= in microseconds), and an
+    acquisition time within the run that began at `started`. The control sets no pixel
+    size, so none may be claimed."""
+    root = ET.fromstring(ome)
+    image = root.find(OME_NS + "Image")
+    pixels = image.find(OME_NS + "Pixels")
+    check(pixels.get("SignificantBits") == str(bits),
+          f"{name}: SignificantBits {pixels.get('SignificantBits')}, expected {bits}")
+    if exposure is None:
+        m = re.search(r"Exposure=(\d+)", ome)
+        exposure = int(m.group(1)) / 1e6 if m else None
+    planes = pixels.findall(OME_NS + "Plane")
+    check(planes and all(p.get("ExposureTimeUnit") == "s" and p.get("ExposureTime") and
+                         float(p.get("ExposureTime")) == exposure for p in planes),
+          f"{name}: planes {[p.attrib for p in planes]}, expected exposure {exposure} s")
+    date = image.find(OME_NS + "AcquisitionDate")
+    taken = datetime.fromisoformat(date.text) if date is not None else None
+    now = datetime.now(timezone.utc)
+    check(taken is not None and started - timedelta(seconds=1) <= taken <= now,
+          f"{name}: AcquisitionDate {taken}, run from {started} to {now}")
+    check(not any(k.startswith("PhysicalSize") for k in pixels.attrib),
+          f"{name}: pixel size claimed: {pixels.attrib}")
 
 
 with tempfile.TemporaryDirectory() as work:
     # A 12-bit monochrome snap saved as OME-TIFF.
     out = os.path.join(work, "mono.ome.tif")
+    started = datetime.now(timezone.utc)
     r = run("snap", "-o", out, "--exposure", "20ms", "--gain", "0")
     check(r.returncode == 0, f"mono snap exit {r.returncode}: {r.stderr}")
     if r.returncode == 0:
@@ -82,6 +112,17 @@ with tempfile.TemporaryDirectory() as work:
         check("Camera=KorvaneFW" in ome and "Exposure=20000" in ome,
               "acquisition description missing from the OME-XML")
         check(out in r.stdout, "no summary line for the file")
+        check_acquisition("mono snap", ome, 12, started, 0.02)
+
+    # 8-bit acquisition: eight bits in eight-bit samples.
+    out = os.path.join(work, "eight.ome.tif")
+    started = datetime.now(timezone.utc)
+    r = run("snap", "-o", out, "--depth", "8", "-e", "2ms")
+    check(r.returncode == 0, f"8-bit snap exit {r.returncode}: {r.stderr}")
+    if r.returncode == 0:
+        with tifffile.TiffFile(out) as tif:
+            check(tif.series[0].dtype == np.uint8, f"8-bit dtype {tif.series[0].dtype}")
+            check_acquisition("8-bit snap", tif.ome_metadata or "", 8, started, 0.002)
 
     # The same as plain TIFF: the description is the ImageDescription, 15 lines.
     out = os.path.join(work, "mono.tif")
@@ -100,10 +141,13 @@ with tempfile.TemporaryDirectory() as work:
 
     # A colour snap from the shipped colour camera description.
     out = os.path.join(work, "colour.ome.tif")
+    started = datetime.now(timezone.utc)
     r = run("--camera", COLOUR_INI, "snap", "-o", out, "--depth", "colour", "-e", "10ms")
     check(r.returncode == 0, f"colour snap exit {r.returncode}: {r.stderr}")
     if r.returncode == 0:
-        data = tifffile.imread(out)
+        with tifffile.TiffFile(out) as tif:
+            data = tif.asarray()
+            check_acquisition("colour snap", tif.ome_metadata or "", 8, started, 0.01)
         check(data.shape == (1040, 1392, 3), f"colour shape {data.shape}")
         check(data.dtype == np.uint8, f"colour dtype {data.dtype}")
         means = data.reshape(-1, 3).mean(axis=0)
@@ -179,6 +223,7 @@ with tempfile.TemporaryDirectory() as work:
                    np.uint8)]
     for name, before, after, shape, dtype in live_cases:
         png, ome = os.path.join(work, f"live-{name}.png"), os.path.join(work, f"live-{name}.ome.tif")
+        started = datetime.now(timezone.utc)
         r = run(*before, "live", "--seconds", "2", "--preview", png, "--save-last", ome, *after,
                 env=LIVE_ENV)
         s = summary(r.stdout)
@@ -195,6 +240,8 @@ with tempfile.TemporaryDirectory() as work:
                 data = tif.asarray()
                 check(tif.is_ome and "Exposure=" in (tif.ome_metadata or ""),
                       f"live {name}: not OME-TIFF with the acquisition record")
+                check_acquisition(f"live {name}", tif.ome_metadata or "",
+                                  12 if dtype == np.uint16 else 8, started)
             check(data.shape == shape and data.dtype == dtype,
                   f"live {name}: saved {data.shape} {data.dtype}")
             check(data.max() > data.min(), f"live {name}: saved frame is constant")

@@ -3,9 +3,11 @@ reader. Usage: check_tiff.py EXPECTATIONS.json   (exit status 0 when the file is
 
 The expected pixels follow the pattern of store_test_util.h, recomputed here."""
 import json
+import math
 import re
 import sys
 import xml.etree.ElementTree as ET
+from datetime import datetime
 
 import numpy as np
 import tifffile
@@ -105,10 +107,54 @@ def check_ome(text, want):
                                                               plane.get("DeltaT"), delta))
         if plane.get("DeltaTUnit") != "ms":
             fail("DeltaTUnit %r" % plane.get("DeltaTUnit"))
+    check_acquisition(image, pixels, planes, want)
     values = [a.find(OME_NS + "Value").text or ""
               for a in root.iter(OME_NS + "CommentAnnotation")]
     if values != [want["comment"]]:
         fail("comment annotations %r" % values)
+
+
+def check_attribute(element, key, value, unit_key=None, unit=None):
+    """`key` holds `value` (read back exactly), with `unit` in `unit_key`; a value of None
+    means neither attribute may be there."""
+    keys = [key] + ([unit_key] if unit_key else [])
+    if value is None:
+        present = [k for k in keys if k in element.attrib]
+        if present:
+            fail("%s has %r, expected none" % (element.tag, present))
+        return
+    text = element.get(key, "")
+    number = float(text) if XS_FLOAT.match(text) else math.nan
+    if number != value:
+        fail("%s %s=%r, expected %r" % (element.tag, key, text, value))
+    if unit_key and element.get(unit_key) != unit:
+        fail("%s %s=%r, expected %r" % (element.tag, unit_key, element.get(unit_key), unit))
+
+
+# What the host told the store about the acquisition, and the pixel size. A key the
+# expectations leave out (or null) must be absent from the file too.
+def check_acquisition(image, pixels, planes, want):
+    bits = want.get("significant_bits")
+    if pixels.get("SignificantBits") != (None if bits is None else str(bits)):
+        fail("SignificantBits %r, expected %r" % (pixels.get("SignificantBits"), bits))
+    for axis in "XY":
+        size = want.get("physical_size_" + axis.lower())
+        check_attribute(pixels, "PhysicalSize" + axis, size and size[0],
+                        "PhysicalSize%sUnit" % axis, size and size[1])
+    for plane in planes:
+        check_attribute(plane, "ExposureTime", want.get("exposure_seconds"),
+                        "ExposureTimeUnit", "s")
+    dates = image.findall(OME_NS + "AcquisitionDate")
+    date = want.get("acquisition_date")
+    if date is None:
+        if dates:
+            fail("AcquisitionDate %r, expected none" % dates[0].text)
+        return
+    # The schema puts it first in the image, as one xs:dateTime.
+    if len(dates) != 1 or image[0] is not dates[0]:
+        fail("AcquisitionDate is not the image's one first element")
+    if datetime.fromisoformat(dates[0].text) != datetime.fromisoformat(date):
+        fail("AcquisitionDate %r, expected %r" % (dates[0].text, date))
 
 
 if __name__ == "__main__":

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "store_test_util.h"
@@ -41,7 +43,45 @@ struct Expectation {
     std::string comment;
     std::vector<double> deltas;  // NaN: the plane must carry no time
     bool bigtiff = false;
+    // Unset: the file must carry no such attribute.
+    std::optional<int> significant_bits;
+    std::optional<double> exposure_seconds;
+    std::string acquisition_date;  // ISO 8601; empty: none
+    struct PhysicalSize {
+        double size;
+        std::string unit;
+    };
+    std::optional<PhysicalSize> physical_size_x, physical_size_y;
 };
+
+std::string JsonNumber(double value) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", value);
+    return buf;
+}
+
+// The acquisition keys of the expectations, each after a comma.
+std::string AcquisitionJson(const Expectation& want) {
+    std::string json;
+    if (want.significant_bits) {
+        json += ", \"significant_bits\": " + std::to_string(*want.significant_bits);
+    }
+    if (want.exposure_seconds) {
+        json += ", \"exposure_seconds\": " + JsonNumber(*want.exposure_seconds);
+    }
+    if (!want.acquisition_date.empty()) {
+        json += ", \"acquisition_date\": " + JsonString(want.acquisition_date);
+    }
+    const auto size = [&](const char* key, const std::optional<Expectation::PhysicalSize>& s) {
+        if (s) {
+            json += std::string(", \"") + key + "\": [" + JsonNumber(s->size) + ", " +
+                    JsonString(s->unit) + "]";
+        }
+    };
+    size("physical_size_x", want.physical_size_x);
+    size("physical_size_y", want.physical_size_y);
+    return json;
+}
 
 // Runs the independent reader on the file; its messages go to the test log.
 int CheckWithTifffile(const Expectation& want) {
@@ -53,7 +93,8 @@ int CheckWithTifffile(const Expectation& want) {
              << ", \"height\": " << want.height << ", \"frames\": " << want.frames
              << ", \"name\": " << JsonString(want.name)
              << ", \"comment\": " << JsonString(want.comment)
-             << ", \"bigtiff\": " << (want.bigtiff ? "true" : "false") << ", \"deltas\": [";
+             << ", \"bigtiff\": " << (want.bigtiff ? "true" : "false") << AcquisitionJson(want)
+             << ", \"deltas\": [";
         for (size_t i = 0; i < want.deltas.size(); ++i) {
             char buf[40];
             if (std::isnan(want.deltas[i])) {
@@ -264,6 +305,149 @@ TEST(SaveTimes, PlanesWithoutAUsableTimeCarryNoDeltaT) {
     std::remove(want.path.c_str());
     MM_DeleteImage(image);
 }
+
+// What the host tells the store about an acquisition, the pixel size from dimensions 0 and
+// 1, and what a reader must find for them: a value that is missing or unusable leaves its
+// attribute out.
+struct AcquisitionCase {
+    const char* label;
+    int32_t type;
+    std::optional<int> significant_bits;
+    std::optional<double> exposure_seconds;
+    std::optional<std::chrono::system_clock::time_point> acquisition_time;
+    DimensionInfo x, y;  // units and resolution only
+    Expectation read;    // the acquisition fields only
+};
+
+void PrintTo(const AcquisitionCase& c, std::ostream* os) {
+    *os << c.label;
+}
+
+Expectation Reads(std::optional<int> bits, std::optional<double> exposure, std::string date,
+                  std::optional<Expectation::PhysicalSize> x,
+                  std::optional<Expectation::PhysicalSize> y) {
+    Expectation want;
+    want.significant_bits = bits;
+    want.exposure_seconds = exposure;
+    want.acquisition_date = std::move(date);
+    want.physical_size_x = std::move(x);
+    want.physical_size_y = std::move(y);
+    return want;
+}
+
+DimensionInfo Dim(const char* units, double resolution) {
+    DimensionInfo dim;
+    dim.units = units;
+    dim.resolution = resolution;
+    return dim;
+}
+
+class OmeAcquisition : public ::testing::TestWithParam<AcquisitionCase> {};
+
+TEST_P(OmeAcquisition, ReaderFindsWhatTheHostGaveAndNothingUnusable) {
+    const AcquisitionCase& c = GetParam();
+    MM_HANDLE image = 0;
+    Expectation want = MakeImage(&image, c.type, 40, 30, 2);
+    want.kind = "ome";
+    want.path = OutputPath(std::string("acquisition_") + c.label + ".ome.tif");
+    for (int16_t dim : {0, 1}) {
+        const DimensionInfo& info = dim == 0 ? c.x : c.y;
+        ASSERT_TRUE(MM_SetUnits(image, dim, info.units.c_str()));
+        ASSERT_TRUE(MM_SetResolution(image, dim, info.resolution));
+    }
+    SaveOptions options;
+    options.significant_bits = c.significant_bits;
+    options.exposure_seconds = c.exposure_seconds;
+    options.acquisition_time = c.acquisition_time;
+    want.significant_bits = c.read.significant_bits;
+    want.exposure_seconds = c.read.exposure_seconds;
+    want.acquisition_date = c.read.acquisition_date;
+    want.physical_size_x = c.read.physical_size_x;
+    want.physical_size_y = c.read.physical_size_y;
+
+    const SaveResult saved = SaveOmeTiff(image, want.path, options);
+    ASSERT_TRUE(saved) << saved.error;
+    EXPECT_EQ(CheckWithTifffile(want), 0);
+    // The check itself tells a present attribute from an absent one.
+    want.significant_bits = want.significant_bits ? std::nullopt : std::optional<int>(8);
+    EXPECT_NE(CheckWithTifffile(want), 0) << "the check must notice SignificantBits";
+    std::remove((want.path + ".json").c_str());
+    std::remove(want.path.c_str());
+    MM_DeleteImage(image);
+}
+
+using std::chrono::milliseconds;
+using std::chrono::system_clock;
+const system_clock::time_point kMorning =
+    std::chrono::sys_days{std::chrono::year{2026} / 8 / 12} + std::chrono::hours(9) +
+    std::chrono::minutes(30) + std::chrono::seconds(5) + milliseconds(250) +
+    std::chrono::microseconds(999);  // below a millisecond: cut off
+constexpr double kInf = std::numeric_limits<double>::infinity();
+#define MICRO "\xC2\xB5m"
+
+INSTANTIATE_TEST_SUITE_P(
+    Tiff, OmeAcquisition,
+    ::testing::Values(
+        AcquisitionCase{"NothingGiven",
+                        MM_TYPE_GREY16,
+                        {},
+                        {},
+                        {},
+                        Dim("", 1),
+                        Dim("", 1),
+                        Reads({}, {}, "", {}, {})},
+        AcquisitionCase{
+            "TwelveBitInMicrometres", MM_TYPE_GREY12, 12, 0.02, kMorning, Dim("um", 0.645),
+            Dim("um", 0.645),
+            Reads(12, 0.02, "2026-08-12T09:30:05.250+00:00", {{0.645, MICRO}}, {{0.645, MICRO}})},
+        // A resolution without units is in micrometres; a named length is kept even at 1.
+        AcquisitionCase{"ColourPerChannel",
+                        MM_TYPE_BGR24,
+                        8,
+                        1.5,
+                        {},
+                        Dim("", 0.25),
+                        Dim("nm", 1),
+                        Reads(8, 1.5, "", {{0.25, MICRO}}, {{1, "nm"}})},
+        AcquisitionCase{"BeforeTheEpoch", MM_TYPE_GREY8, 8, 0.0,
+                        system_clock::time_point{} - milliseconds(500), Dim("mm", 0.002),
+                        Dim("pixel", 2),
+                        Reads(8, 0.0, "1969-12-31T23:59:59.500+00:00", {{0.002, "mm"}}, {})},
+        AcquisitionCase{"SingleByteMicro",
+                        MM_TYPE_GREY32,
+                        32,
+                        3600,
+                        {},
+                        Dim("\xB5m", 3),
+                        Dim("furlong", 1),
+                        Reads(32, 3600, "", {{3, MICRO}}, {})},
+        // More bits than a sample holds, no exposure a float can carry, sizes that are not
+        // positive floats.
+        AcquisitionCase{"UnusableValues",
+                        MM_TYPE_GREY16,
+                        17,
+                        std::nan(""),
+                        {},
+                        Dim("um", 0),
+                        Dim("", -1),
+                        Reads({}, {}, "", {}, {})},
+        AcquisitionCase{"OutOfRange",
+                        MM_TYPE_GREY8,
+                        9,
+                        kInf,
+                        {},
+                        Dim("um", 1e-50),
+                        Dim("m", 1e39),
+                        Reads({}, {}, "", {}, {})},
+        AcquisitionCase{"NoneOrNegative",
+                        MM_TYPE_BGR24,
+                        0,
+                        -0.001,
+                        {},
+                        Dim("cm", -2),
+                        Dim("", 1e39),
+                        Reads({}, {}, "", {}, {})}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST(SaveFailures, AreReportedAndLeaveNoFile) {
     const std::string path = OutputPath("never.tif");

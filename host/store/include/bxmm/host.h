@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -83,6 +84,19 @@ struct SaveOptions {
     BigTiff big_tiff = BigTiff::Auto;
     // Writes pixel data with aligned direct I/O when the file system allows it.
     bool direct_io = true;
+
+    // What the store cannot know by itself, for the OME-XML of SaveOmeTiff (SaveTiff ignores
+    // them). Each is written only when set and usable; otherwise its attribute is left out.
+    //
+    // Bits of each sample that carry data (12 for 12-bit data in 16-bit pixels; 8 for 24-bit
+    // colour, per channel): Pixels@SignificantBits. Usable from 1 to the sample's bits.
+    std::optional<int> significant_bits;
+    // The exposure of every plane, in seconds: each Plane's ExposureTime, in "s". Usable when
+    // finite, not negative and within float range.
+    std::optional<double> exposure_seconds;
+    // When the image was acquired: Image/AcquisitionDate, written as UTC
+    // ("2026-08-12T09:30:05.250Z", to the millisecond). Usable for the years 1 to 9999.
+    std::optional<std::chrono::system_clock::time_point> acquisition_time;
 };
 
 struct SaveResult {
@@ -105,9 +119,18 @@ struct SaveResult {
 // UTF-8 OME-XML in the first page's description with the pixel type, sizes, per-plane DeltaT
 // from the stamps' dimension-2 positions (in dimension 2's time units, milliseconds unless
 // they name another; a plane whose time is not finite or out of float range has no DeltaT)
-// and the comment as a comment
-// annotation. Texts are read as UTF-8 (a byte outside any UTF-8 sequence as Latin-1);
-// characters XML cannot carry become U+FFFD. 24-bit images are written as RGB.
+// and the comment as a comment annotation. The SaveOptions' significant bits, exposure and
+// acquisition time are written as they describe.
+//
+// The pixel size comes from the resolution and units of dimensions 0 and 1, each on its own:
+// a dimension has a physical size when its resolution is a positive float and either its
+// units name a length (pm, nm, um or µm, mm, cm, m; then at any resolution, 1 included) or it
+// has no units and a resolution other than 1 (taken in OME's default unit, the micrometre).
+// The default header (no units, resolution 1) and other units ("pixel", for one) give no
+// PhysicalSizeX / PhysicalSizeY.
+//
+// Texts are read as UTF-8 (a byte outside any UTF-8 sequence as Latin-1); characters XML
+// cannot carry become U+FFFD. 24-bit images are written as RGB.
 // Each frame is taken whole: a save waits while another thread write-holds it, and a locked
 // frame is copied before it is written out, so a writer waits for a copy, not for the disk.
 SaveResult SaveOmeTiff(MM_HANDLE image, const std::string& path, const SaveOptions& options = {});
