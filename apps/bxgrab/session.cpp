@@ -15,7 +15,7 @@
 #include <sstream>
 #include <vector>
 
-#include "acquisition/AcquisitionRecord.h"
+#include "control/ImageTypes.h"
 #include "control/Trace.h"
 
 namespace bxgrab {

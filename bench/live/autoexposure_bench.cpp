@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../driver/bench_util.h"
 #include "control/BXTessvikGrabImpl1.h"
 #include "panel/Histogram.h"
 
@@ -32,20 +33,6 @@
 namespace {
 
 constexpr int kFrameAllowance = 40;
-
-template <typename Fn>
-double MedianSeconds(int runs, Fn&& fn) {
-    fn();
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        fn();
-        times.push_back(
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-    }
-    std::nth_element(times.begin(), times.begin() + runs / 2, times.end());
-    return times[runs / 2];
-}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -93,7 +80,7 @@ std::string HistogramFigure() {
     const auto layout = *ferro::panel::DepthLayoutFor(12);
     const auto region = ferro::panel::WholeFrame(width, height);
     ferro::panel::Histogram ours{};
-    const double tOurs = MedianSeconds(101, [&] {
+    const double tOurs = kvbench::MedianSeconds(101, [&] {
         ours = ferro::panel::BuildHistogram(pixels.data(), pixels.size() * 2, width, height, region,
                                             layout);
     });
@@ -105,7 +92,7 @@ std::string HistogramFigure() {
     const float range[] = {0, 4096};
     const float* ranges[] = {range};
     cv::Mat theirs;
-    const double tCv = MedianSeconds(101, [&] {
+    const double tCv = kvbench::MedianSeconds(101, [&] {
         cv::calcHist(&image, 1, channels, cv::Mat(), theirs, 1, bins, ranges, true, false);
     });
     for (int b = 0; b < ferro::panel::kHistogramBins; ++b) {

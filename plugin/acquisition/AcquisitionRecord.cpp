@@ -1,7 +1,7 @@
 // The record every acquired image carries: its type by bit depth, the creation record
 // (default header, display range, dimension labels, name, description), the palette copy and
 // the end-of-sequence record (labels, per-frame time stamps, cut to the frames acquired).
-#include "acquisition/AcquisitionRecord.h"
+#include "control/ImageTypes.h"
 
 #include <bxmm/mm40.h>
 
@@ -11,7 +11,6 @@
 #include <string>
 
 #include "control/BXTessvikGrabImpl1.h"
-#include "support/GlobalBuffer.h"
 
 namespace ferro {
 
@@ -50,25 +49,6 @@ std::string TimeText(const std::tm& now) {
 }
 
 }  // namespace
-
-std::optional<ImageTypeInfo> ImageTypeForDepth(int bitDepth) {
-    switch (bitDepth) {
-        case 8:
-            return ImageTypeInfo{MM_TYPE_GREY8, 1, MM_TYPE_GREY8};
-        case 10:
-        case 12:
-            return ImageTypeInfo{MM_TYPE_GREY12, 2, MM_TYPE_GREY12};
-        case 14:
-        case 16:
-            return ImageTypeInfo{MM_TYPE_GREY16, 2, MM_TYPE_GREY16};
-        case 24:
-            return ImageTypeInfo{MM_TYPE_BGR24, 3, 0};
-        case 32:
-            return ImageTypeInfo{MM_TYPE_GREY32, 4, 0};
-        default:
-            return std::nullopt;
-    }
-}
 
 size_t TBXTessvikFerroFW::AcquisitionFrameBytes() const {
     const auto type = ImageTypeForDepth(AcquisitionDepth(BitDepth, Acquire8Bit));
@@ -153,16 +133,7 @@ int32_t TBXTessvikFerroFW::CreateAcquisitionImage(ImageKind kind, const char* un
 }
 
 void TBXTessvikFerroFW::ApplyAcquisitionPalette(int32_t image) const {
-    // The store takes its table from a global block it copies; without one the image keeps
-    // its default grey table, which is a sound display.
-    support::GlobalBuffer block(AcquisitionPalette.size() * sizeof(int32_t));
-    if (!block) return;
-    auto* table = reinterpret_cast<int32_t*>(block.data());
-    for (size_t i = 0; i < AcquisitionPalette.size(); ++i) {
-        const PaletteEntry& e = AcquisitionPalette[i];
-        table[i] = static_cast<int32_t>(e.Blue | (e.Green << 8) | (e.Red << 16));
-    }
-    MM_SetLUT(image, table);
+    SetImageLut(static_cast<uint32_t>(image), LutEntries(AcquisitionPalette));
 }
 
 void TBXTessvikFerroFW::FinishSequenceRecord(int32_t image, std::span<const double> timeStamps,

@@ -4,8 +4,8 @@
 #include <bxplatform/ui.h>
 #include <bxview/image_view.h>
 
-#include "acquisition/AcquisitionRecord.h"
 #include "control/BXTessvikGrabImpl1.h"
+#include "control/ImageTypes.h"
 #include "support/ScopeExit.h"
 
 namespace ferro {

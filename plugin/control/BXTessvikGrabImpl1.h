@@ -142,6 +142,8 @@ public:
     void Acquire8bitMouseUp();
     // Runs the handler of the checked depth choice: "12", else "10 bits", else "8".
     void ApplyCheckedDepth();
+    // The three depth choices ("12", "10 bits", "8") together. Also live thread.
+    void SetDepthChoicesEnabled(bool enabled);
 
     // ---- Panel: the Device page and the camera-dependent panel (panel/DevicePage.cpp) -----
     // Speed name for a readout-speed value: 0 "20M", 1 "10M", 2 "5M", 3 "2.5M", else "20M".

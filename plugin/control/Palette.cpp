@@ -2,6 +2,12 @@
 // entries are exactly reproducible.
 #include "control/Palette.h"
 
+#include <bxmm/mm40.h>
+
+#include <cstring>
+
+#include "support/GlobalBuffer.h"
+
 #include "control/BXTessvikGrabImpl1.h"
 
 namespace ferro {
@@ -66,6 +72,22 @@ void BuildPalette(Palette& palette, int index) {
 
 void TBXTessvikFerroFW::SetAcquisitionPalette(int index) {
     BuildPalette(AcquisitionPalette, index);
+}
+
+std::array<int32_t, 256> LutEntries(const Palette& palette) {
+    std::array<int32_t, 256> table{};
+    for (size_t i = 0; i < palette.size(); ++i) {
+        const PaletteEntry& e = palette[i];
+        table[i] = static_cast<int32_t>(e.Blue | (e.Green << 8) | (e.Red << 16));
+    }
+    return table;
+}
+
+void SetImageLut(uint32_t image, const std::array<int32_t, 256>& table) {
+    support::GlobalBuffer block(sizeof(table));
+    if (!block) return;
+    std::memcpy(block.data(), table.data(), sizeof(table));
+    MM_SetLUT(image, reinterpret_cast<const int32_t*>(block.data()));
 }
 
 }  // namespace ferro

@@ -22,36 +22,12 @@
 
 #include "camera/Command.h"
 #include "control/BXTessvikGrabImpl1.h"
-#include "support/GlobalBuffer.h"
+#include "control/ImageTypes.h"
 #include "support/ScopeExit.h"
 
 using ferro::TBXTessvikFerroFW;
-using ferro::support::GlobalBuffer;
 
-namespace {
-
-// Store type code of a live image by depth (8-bit forced first); 0 for an unknown depth.
-int32_t LiveImageType(int32_t depth, bool force8Bit) {
-    if (force8Bit) depth = 8;
-    switch (depth) {
-        case 8:
-            return MM_TYPE_GREY8;
-        case 10:
-        case 12:
-            return MM_TYPE_GREY12;
-        case 14:
-        case 16:
-            return MM_TYPE_GREY16;
-        case 24:
-            return MM_TYPE_BGR24;
-        case 32:
-            return MM_TYPE_GREY32;
-        default:
-            return 0;
-    }
-}
-
-}  // namespace
+namespace {}  // namespace
 
 BXTessvikFocus::BXTessvikFocus(TBXTessvikFerroFW& control)
     : bx::kernel::TThread(true),
@@ -91,14 +67,14 @@ int64_t BXTessvikFocus::CurrentMilliseconds() const {
 // ---- Images ---------------------------------------------------------------------------------
 
 MM_HANDLE BXTessvikFocus::CreateLiveImage(int32_t planes) {
-    const int32_t type = LiveImageType(DepthBits, Force8Bit);
-    if (type == 0) throw ferro::ControlFailure("Unknown image Type");
+    const auto type = ferro::ImageTypeForDepth(ferro::AcquisitionDepth(DepthBits, Force8Bit));
+    if (!type) throw ferro::ControlFailure("Unknown image Type");
     MM_VECTOR size;
     MM_InitVector(&size, 1);
     size.d[0] = ImageWidth;
     size.d[1] = ImageHeight;
     size.d[2] = planes;
-    const MM_HANDLE image = MM_CreateNDIM_ptr(&size, type, 256);
+    const MM_HANDLE image = MM_CreateNDIM_ptr(&size, type->StoreType, 256);
     if (!MM_IsValidHandle(image)) throw ferro::ControlFailure("Image Allocation Failure");
     return image;
 }
@@ -109,13 +85,7 @@ void BXTessvikFocus::PrepareDisplayImage() {
     const auto [min, max] = DisplayMapping();
     MM_SetMapMin(DisplayImage, min);
     MM_SetMapMax(DisplayImage, max);
-    if (DepthBits != 24) {
-        GlobalBuffer block(Palette->size() * sizeof(int32_t));
-        if (block) {
-            std::memcpy(block.data(), Palette->data(), block.size());
-            MM_SetLUT(DisplayImage, reinterpret_cast<const int32_t*>(block.data()));
-        }
-    }
+    if (DepthBits != 24) ferro::SetImageLut(DisplayImage, *Palette);
     if (View != nullptr) View->SetMMImage(DisplayImage);
 }
 

@@ -18,10 +18,12 @@ namespace {
 // How long a stop waits for a frame in flight beyond its exposure.
 constexpr int64_t kStopGraceMs = 2000;
 
-void SetDepthChoicesEnabled(TBXTessvikFerroFW& c, bool enabled) {
-    c.rbn_RangeHigh->SetEnabled(enabled);
-    c.rbn_RangeMid->SetEnabled(enabled);
-    c.rbn_RangeLow->SetEnabled(enabled);
+// The depth choices and "Color" after live video (or a failed start): free again, unless the
+// camera is a MicroDot (colour 8-bit only); "Color" only at binning 1.
+void ReleaseDepthChoices(TBXTessvikFerroFW& c) {
+    if (c.IsMicroDot) return;
+    c.SetDepthChoicesEnabled(true);
+    c.chk_Color->SetEnabled(c.rbn_Bin1->Checked());
 }
 
 // The controls that change geometry or trigger mode, disabled while live video runs.
@@ -70,10 +72,7 @@ std::unique_ptr<BXTessvikFocus> MakeLiveThread(TBXTessvikFerroFW& c, int32_t fra
     thread->SlowScanMapMax = c.SlowScanMapMax;
     thread->FrameBytes = frameBytes;
     thread->CameraHandle = c.CameraHandle;
-    for (size_t i = 0; i < c.AcquisitionPalette.size(); ++i) {
-        const PaletteEntry& e = c.AcquisitionPalette[i];
-        (*thread->Palette)[i] = static_cast<int32_t>(e.Blue | (e.Green << 8) | (e.Red << 16));
-    }
+    *thread->Palette = LutEntries(c.AcquisitionPalette);
     thread->PrepareDisplayImage();
     thread->PrepareFrameImage();
     return thread;
@@ -89,7 +88,7 @@ short BeginLive(TBXTessvikFerroFW& c, bool autoExposeOnly) {
     // it, so it is never replaced while it runs.
     if (!JoinLiveThread(c, camera::kHandOffTimeoutMs))
         throw ControlFailure("Cannot Allocate Focus Image");
-    SetDepthChoicesEnabled(c, false);
+    c.SetDepthChoicesEnabled(false);
     c.chk_Color->SetEnabled(false);
     int32_t frameBytes = 0;
     camera::Failed(c, KvCam_GetInfo(c.CameraHandle, KVCAM_INFO_IMAGE_SIZE, &frameBytes));
@@ -109,8 +108,7 @@ short BeginLive(TBXTessvikFerroFW& c, bool autoExposeOnly) {
         c.LiveThread->Resume();
     } catch (const std::exception&) {
         c.LiveRequested = c.LiveActive = c.AutoExposeOnly = false;
-        SetDepthChoicesEnabled(c, !c.IsMicroDot);
-        c.chk_Color->SetEnabled(!c.IsMicroDot && c.rbn_Bin1->Checked());
+        ReleaseDepthChoices(c);
         throw ControlFailure("Cannot Allocate Focus Image");
     }
     SetGeometryControlsEnabled(c, false);
@@ -127,10 +125,7 @@ int StopLiveOn(TBXTessvikFerroFW& c, bool onLiveThread) {
     c.LiveFreeze = false;
     if (!onLiveThread) ReapEndedThread(c);
     if (!c.SessionOpen) return 0;
-    if (!c.IsMicroDot) {
-        SetDepthChoicesEnabled(c, true);
-        c.chk_Color->SetEnabled(c.rbn_Bin1->Checked());
-    }
+    ReleaseDepthChoices(c);
     if (!c.LiveActive) return 0;
     if (!onLiveThread) c.AutoExposeAbort = true;  // a run in progress ends at its next frame
     // Bounded: a frame that never completes must not hold the stop for ever.

@@ -16,6 +16,7 @@
 #include "camera/Command.h"
 #include "camera/RowReduction.h"
 #include "control/BXTessvikGrabImpl1.h"
+#include "control/ImageTypes.h"
 #include "live/BXTessvikFocus.h"
 #include "support/GlobalBuffer.h"
 #include "support/ScopeExit.h"
@@ -157,9 +158,7 @@ bool BXTessvikFocus::Stream::PrepareSoftwareBinning() {
     // As for single frames: only when the driver cannot bin the rows itself.
     binning_ = c_.SoftwareBinningApplies();
     if (!binning_) return true;
-    const int32_t depth = t_.Force8Bit ? 8 : t_.DepthBits.load();
-    if (depth != 8 && depth != 10 && depth != 12 && depth != 14 && depth != 16 && depth != 24 &&
-        depth != 32)
+    if (!ferro::ImageTypeForDepth(ferro::AcquisitionDepth(t_.DepthBits, t_.Force8Bit)))
         throw ferro::ControlFailure("Unknown image Type");
     // The camera delivers the unbinned rows, larger than a plane of the frame image.
     for (auto* block : {&binB_, &binC_}) {

@@ -29,12 +29,6 @@ CommandTexts DepthTexts(const char* mode, const char* formatName) {
 constexpr int kOffsetRange = 4095;  // the camera's offset runs opposite to the panel's
 constexpr int kSpinStep = 10;       // the "<<" / ">>" buttons
 
-void SetDepthChoicesEnabled(TBXTessvikFerroFW& form, bool enabled) {
-    form.rbn_RangeHigh->SetEnabled(enabled);
-    form.rbn_RangeMid->SetEnabled(enabled);
-    form.rbn_RangeLow->SetEnabled(enabled);
-}
-
 // The colour format on its own: no messages, the results only go to LastCameraError.
 void ApplyBayerFormat(CameraCommand& command) {
     command.ReadSettings();  // a stale block still carries the last state this control sent
@@ -96,20 +90,26 @@ void TBXTessvikFerroFW::RangeLowClick() {
                         });
 }
 
+void TBXTessvikFerroFW::SetDepthChoicesEnabled(bool enabled) {
+    rbn_RangeHigh->SetEnabled(enabled);
+    rbn_RangeMid->SetEnabled(enabled);
+    rbn_RangeLow->SetEnabled(enabled);
+}
+
 void TBXTessvikFerroFW::ColorClick() {
     if (!CameraIsReady()) return;
     CameraCommand command(*this);
     if (!command.Held()) return;
     if (chk_Color->Checked()) {
         BitDepth = 24;
-        SetDepthChoicesEnabled(*this, false);
+        SetDepthChoicesEnabled(false);
         // Checking "8" runs its command when it was not chosen yet; that command sees "Color"
         // checked and re-enters here, where "8" is already chosen.
         rbn_RangeLow->SetChecked(true);
         ApplyBayerFormat(command);
     } else {
         ApplyCheckedDepth();
-        SetDepthChoicesEnabled(*this, true);
+        SetDepthChoicesEnabled(true);
     }
     CopyDepthToLive();
 }

@@ -5,7 +5,7 @@
 #include <ctime>
 #include <regex>
 
-#include "acquisition/AcquisitionRecord.h"
+#include "control/ImageTypes.h"
 #include "fixtures/acquisition_fixture.h"
 
 using namespace ferro;

@@ -1,5 +1,5 @@
-// The image type an acquisition creates for a bit depth, shared by the acquisition paths and
-// the frame-size checks of frame transfer.
+// The image type the control creates for a bit depth, shared by the acquisition paths, the
+// frame-size checks of frame transfer and the live video images.
 //
 // Thread rule: thread-safe (pure functions).
 #pragma once
