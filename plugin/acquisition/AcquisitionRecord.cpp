@@ -111,6 +111,17 @@ int32_t TBXTessvikFerroFW::CreateAcquisitionImage(ImageKind kind, const char* un
         throw ControlFailure("Image Allocation Failure");
     }
 
+    WriteCreationHeader(image);
+    if (kind == ImageKind::Single) {
+        ClearDimensions(image, kTimeDimension);
+        const std::string header = BuildAcquisitionHeader(false);
+        // The stored length counts the terminating zero, which is stored too.
+        MM_WriteComment(image, header.c_str(), static_cast<int32_t>(header.size() + 1));
+    }
+    return image;
+}
+
+void TBXTessvikFerroFW::WriteCreationHeader(int32_t image) const {
     MM_CopyDefHeader(image);
     if (CurrentMappingFormat == MM_TYPE_GREY8) {
         MM_SetMapMin(image, FocusMapMin);
@@ -122,14 +133,7 @@ int32_t TBXTessvikFerroFW::CreateAcquisitionImage(ImageKind kind, const char* un
         MM_SetMapMin(image, SlowScanMapMin);
         MM_SetMapMax(image, SlowScanMapMax);
     }
-    if (kind == ImageKind::Single) {
-        ClearDimensions(image, kTimeDimension);
-        const std::string header = BuildAcquisitionHeader(false);
-        // The stored length counts the terminating zero, which is stored too.
-        MM_WriteComment(image, header.c_str(), static_cast<int32_t>(header.size() + 1));
-    }
     MM_SetName(image, "Grabbed");
-    return image;
 }
 
 void TBXTessvikFerroFW::ApplyAcquisitionPalette(int32_t image) const {

@@ -209,6 +209,8 @@ public:
     // Fails "Unknown Image Type" (or `unknownTypeText` when given) before creating anything,
     // and "Image Allocation Failure".
     int32_t CreateAcquisitionImage(ImageKind kind, const char* unknownTypeText = nullptr);
+    // The header part of the creation record: default header, display range by depth, name.
+    void WriteCreationHeader(int32_t image) const;
     // Copies AcquisitionPalette into the image's LUT (through a zero-filled global block).
     void ApplyAcquisitionPalette(int32_t image) const;
     // End-of-sequence record: dimension labels, one time stamp per frame (milliseconds since
@@ -226,6 +228,27 @@ public:
     // sized by the host image's own frame; a frame that does not fit, or that the camera did
     // not deliver, fails "Unable To Grab Frame".
     void GrabFrameIntoImage(int32_t image, int32_t index, bool first, double* elapsedMs);
+
+    // ---- Sequences (acquisition/Grab.cpp, Sequence.cpp, DiskSequence.cpp) --------------
+    // Acquires NumberOfFrames frames, one every FrameRate milliseconds (none: as fast as the
+    // camera delivers), into one three-dimensional image with a time stamp per frame; with
+    // Recycle it overwrites the frames in turn until aborted. Progress goes out through
+    // GrabProgress and the time values; host calls arrive while it dispatches messages.
+    // Returns the image (also in AcquisitionImage), or 0 when none resulted (no camera, or
+    // an abort before any frame was completed). An aborted sequence keeps the frames
+    // completed so far. A frame the camera fails to deliver (it is queued again twice first),
+    // or a disk write that fails (written again twice first), ends the sequence: the image
+    // keeps the frames before it, and the call then fails with the reason ("Unable To Grab
+    // Frame" with the driver's result in LastCameraError, "Unable To Write Frame To Disk").
+    int32_t Grab();
+    // The in-memory paths: 1 on success, 0 when the Grab ends without an image.
+    int RunStreamingSequence();
+    int RunDirectSequence();
+    // The disk path: the image, or 0 when it was deleted. Ends the Grab itself.
+    int32_t RunDiskSequence(int32_t image);
+    // Ends the pre-trigger phase of a running Grab (and the disk path's start gate); the
+    // timed frames follow. Does nothing when no Grab waits.
+    void PreTriggerClick();
 
 private:
     // Connect control events to their handlers, one group per panel file.

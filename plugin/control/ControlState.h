@@ -110,6 +110,12 @@ public:
     std::atomic<int> BitDepth{12};
     std::atomic<bool> Acquire8Bit{false};
     std::atomic<bool> Abort{false};  // the host may set it from an event handler mid-grab
+    // Grab overwrites its frames in turn until aborted.
+    std::atomic<bool> Recycle{false};
+    // Grab runs a pre-trigger phase before its timed frames.
+    std::atomic<bool> PreTrigger{false};
+    // The pre-trigger phase (or the disk path's start gate) runs; clearing it ends the phase.
+    std::atomic<bool> PreTriggerRunning{false};
     std::atomic<int> GrabProgress{0};
     std::atomic<int> TimeToNextFrame{0};
     std::atomic<int> TimeElapsed{0};

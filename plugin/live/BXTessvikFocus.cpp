@@ -112,9 +112,9 @@ void BXTessvikFocus::ReleaseImages() {
 void BXTessvikFocus::FrameCompleted(void* user, uintptr_t userData, int32_t error, uint32_t) {
     ferro::FrameDoneFlag = error == KVCAM_OK;
     auto* thread = static_cast<BXTessvikFocus*>(user);
-    {
-        std::lock_guard lock(thread->completion_mutex_);
-        thread->completed_[userData % 2] = {userData, error};
-    }
+    // Notified under the lock: once the waiter sees the completion, this callback no longer
+    // touches the thread object.
+    std::lock_guard lock(thread->completion_mutex_);
+    thread->completed_[userData % 2] = {userData, error};
     thread->completion_cv_.notify_all();
 }
