@@ -1,9 +1,10 @@
 // bxgrab: a command-line host for the camera control. It creates the control as an imaging
 // host does, gives it a headless image view, loads a settings file, opens the camera and
-// takes images, saving them as OME-TIFF or TIFF, or runs live video (live.h).
+// takes images, saving them as OME-TIFF or TIFF, runs live video (live.h) or takes timed
+// sequences (grab.h).
 //
-// Exit codes: 0 success (a live run stopped with Ctrl-C included), 2 bad command line,
-// 3 camera or acquisition failure, 4 output file failure.
+// Exit codes: 0 success (a live run or a grab stopped with Ctrl-C included), 2 bad command
+// line, 3 camera or acquisition failure, 4 output file failure.
 #include <bxmm/host.h>
 #include <bxplatform/ui.h>
 #include <CLI/CLI.hpp>
@@ -15,6 +16,7 @@
 #include <iostream>
 #include <string>
 
+#include "grab.h"
 #include "live.h"
 #include "session.h"
 
@@ -93,7 +95,7 @@ int RunSnap(const Options& options, const SnapOptions& snap) {
     return kOk;
 }
 
-// The camera settings snap and live both take.
+// The camera settings snap, live and grab take.
 void AddAcquisitionOptions(CLI::App& command, AcquisitionOptions& o) {
     command.add_option("-e,--exposure", o.exposure, "exposure time, e.g. 20ms, 500us, 1.5s");
     command.add_option("-g,--gain", o.gain, "gain 0..4095")->check(CLI::Range(0, 4095));
@@ -105,15 +107,21 @@ void AddAcquisitionOptions(CLI::App& command, AcquisitionOptions& o) {
         ->check(CLI::IsMember({"8", "12", "colour", "color"}));
 }
 
-const CLI::Validator kPositiveSeconds(
-    [](std::string& text) -> std::string {
-        char* end = nullptr;
-        const double value = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || !std::isfinite(value) || value <= 0 || value > 1e9)
-            return "must be a number of seconds above 0, e.g. 10 or 2.5, not " + text;
-        return "";
-    },
-    "SECONDS>0");
+// A number of seconds above 0 (or, with `zeroToo`, at least 0).
+CLI::Validator SecondsValidator(bool zeroToo) {
+    return CLI::Validator(
+        [zeroToo](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double value = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !std::isfinite(value) || value < 0 ||
+                (value == 0 && !zeroToo) || value > 1e9)
+                return std::string("must be a number of seconds ") + (zeroToo ? "from" : "above") +
+                       " 0, e.g. 10 or 2.5, not " + text;
+            return "";
+        },
+        zeroToo ? "SECONDS>=0" : "SECONDS>0");
+}
+const CLI::Validator kPositiveSeconds = SecondsValidator(false);
 
 CLI::App* AddLiveCommand(CLI::App& app, LiveOptions& live) {
     auto* command = app.add_subcommand("live", "run live video and keep its last frame");
@@ -145,6 +153,49 @@ CLI::App* AddLiveCommand(CLI::App& app, LiveOptions& live) {
     return command;
 }
 
+CLI::App* AddGrabCommand(CLI::App& app, GrabOptions& grab) {
+    auto* command = app.add_subcommand("grab", "take a timed sequence of frames and save it");
+    command->add_option("-n,--frames", grab.frames, "number of frames")
+        ->required()
+        ->check(CLI::Range(1, 1 << 30));
+    command
+        ->add_option("--interval", grab.interval,
+                     "time from one frame to the next, e.g. 100ms or 2s (whole milliseconds); "
+                     "0: as fast as the camera delivers")
+        ->capture_default_str();
+    command->add_option("-o,--output", grab.output, "output file: .ome.tif(f) or .tif(f)")
+        ->required();
+    command->add_flag("--recycle", grab.recycle,
+                      "overwrite the frames in turn until stopped (Ctrl-C or --seconds)");
+    command
+        ->add_option_function<std::string>(
+            "--pretrigger",
+            [&grab](const std::string& seconds) {
+                grab.preTrigger = true;
+                if (!seconds.empty())
+                    grab.preTriggerSeconds = std::strtod(seconds.c_str(), nullptr);
+            },
+            "run a pre-trigger phase first, for SECONDS or until Enter is pressed (or standard "
+            "input ends)")
+        ->expected(0, 1)
+        ->type_name("[SECONDS]")
+        ->check(SecondsValidator(true));
+    command->add_option("--disk", grab.disk,
+                        "stream the frames through this disk device or file, DEVICE[:SECTOR] "
+                        "(sector bytes, default 4096)");
+    command->add_option("--seconds", grab.seconds, "stop the grab after this many seconds")
+        ->check(kPositiveSeconds);
+    AddAcquisitionOptions(*command, grab.acquisition);
+    command->footer(
+        "The progress line (frame, elapsed and remaining time, time to the next frame)\n"
+        "refreshes in place on a terminal; when standard output is not a terminal it is\n"
+        "printed as a plain line once a second and at the last frame. Ctrl-C or SIGTERM stops\n"
+        "the grab: the frames taken so far are saved and the exit code is 0. A sequence larger\n"
+        "than the memory available goes through a temporary disk device next to the output.\n"
+        "The OME-TIFF holds one plane per frame, each with its time from the first frame.");
+    return command;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,6 +223,8 @@ int main(int argc, char** argv) {
     AddAcquisitionOptions(*snapCmd, snap.acquisition);
     LiveOptions live;
     auto* liveCmd = AddLiveCommand(app, live);
+    GrabOptions grab;
+    auto* grabCmd = AddGrabCommand(app, grab);
 
     try {
         app.parse(argc, argv);
@@ -188,6 +241,7 @@ int main(int argc, char** argv) {
         }
         if (snapCmd->parsed()) return RunSnap(options, snap);
         if (liveCmd->parsed()) return RunLive(options, live);
+        if (grabCmd->parsed()) return RunGrab(options, grab);
     } catch (const Failure& failure) {
         std::cerr << "bxgrab: " << failure.message << "\n";
         return failure.code;

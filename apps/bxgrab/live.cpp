@@ -23,9 +23,8 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
-#include <sstream>
 
+#include "console.h"
 #include "live/BXTessvikFocus.h"
 #include "png_file.h"
 #include "shown_frames.h"
@@ -64,89 +63,6 @@ private:
 int64_t FrameMicroseconds(const TBXTessvikFerroFW& c) {
     return std::max<int64_t>(int64_t(c.ActualExposureMs.load()) * 1000, c.ExposureTime.load());
 }
-
-// ---- Stop signals ---------------------------------------------------------------------------
-
-std::atomic<int> g_stopSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
-
-void OnStopSignal(int signal) {
-    g_stopSignal.store(signal, std::memory_order_release);
-}
-
-// Ctrl-C and SIGTERM only raise a flag the main loop polls, so live video always stops
-// through StopLive and the files are written whole. Further signals during the stop and the
-// saves are absorbed the same way.
-class StopSignals {
-public:
-    StopSignals() {
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, &oldInt_);
-        sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &oldInt_, nullptr);
-        sigaction(SIGTERM, &oldTerm_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    int Caught() const { return g_stopSignal.load(std::memory_order_acquire); }
-
-private:
-    struct sigaction oldInt_ {};
-    struct sigaction oldTerm_ {};
-};
-
-// ---- Status line ----------------------------------------------------------------------------
-
-// On a terminal one line rewritten in place; otherwise plain lines (the caller paces them).
-// Message boxes from the live thread end the in-place line first, so they stand alone.
-class StatusLine {
-public:
-    explicit StatusLine(bool terminal) : terminal_(terminal) {}
-
-    bool terminal() const { return terminal_; }
-
-    void Show(const std::string& text) {
-        std::lock_guard lock(mutex_);
-        if (terminal_) {
-            std::cout << "\r" << text << "\x1b[K" << std::flush;
-            open_ = true;
-        } else {
-            std::cout << text << std::endl;
-        }
-    }
-
-    void Break() {
-        std::lock_guard lock(mutex_);
-        if (open_) std::cout << std::endl;
-        open_ = false;
-    }
-
-private:
-    std::mutex mutex_;
-    const bool terminal_;
-    bool open_ = false;
-};
-
-// The console backend, quiet about beeps (auto-exposure beeps once a frame) and keeping
-// message boxes off the status line.
-class LiveConsoleUi : public bx::ui::ConsoleUi {
-public:
-    LiveConsoleUi(int answer, StatusLine& status) : ConsoleUi(answer), status_(status) {}
-    int ShowMessageBox(const bx::ui::MessageBoxRequest& box) override {
-        status_.Break();
-        return ConsoleUi::ShowMessageBox(box);
-    }
-    void Beep(unsigned) override {}
-
-private:
-    StatusLine& status_;
-};
 
 // ---- What the frame handler records ---------------------------------------------------------
 
@@ -259,14 +175,6 @@ void OnFrameShown(LiveTally& t, const THeadlessImageView& view) {
 double FramesPerSecond(const LiveTally& t, int64_t untilUs) {
     const double seconds = (untilUs - t.startUs.load(std::memory_order_acquire)) / 1e6;
     return seconds > 0 ? t.shown.load(std::memory_order_acquire) / seconds : 0.0;
-}
-
-std::string Fixed(double value, int digits) {
-    std::ostringstream out;
-    out.setf(std::ios::fixed);
-    out.precision(digits);
-    out << value;
-    return out.str();
 }
 
 std::string StatusText(const LiveTally& t, const TBXTessvikFerroFW& c) {
@@ -432,7 +340,7 @@ bool KeepLastFrame(TBXTessvikFerroFW& c, LiveTally& t) {
 const char* EndingText(Ending ending, int signal) {
     if (ending == Ending::Failed) return "live video failed";
     if (ending == Ending::TimeUp) return "time up";
-    return signal == SIGTERM ? "stopped by SIGTERM" : "stopped by Ctrl-C";
+    return StoppedText(signal);
 }
 
 void PrintSummary(const LiveTally& t, Ending ending, int signal,
@@ -481,7 +389,8 @@ int RunLive(const Options& options, const LiveOptions& o) {
     // Outlives the host, so the live thread never calls a handler whose state has gone.
     LiveTally t;
     t.wantPicture = !o.preview.empty();
-    Host host(options, {true, std::make_shared<LiveConsoleUi>(AnswerCode(options.answer), status)});
+    Host host(options,
+              {true, std::make_shared<StatusConsoleUi>(AnswerCode(options.answer), status)});
     TBXTessvikFerroFW& c = host.control();
     ApplyAcquisitionOptions(c, o.acquisition);
     PrepareNumbering(t, c);

@@ -24,27 +24,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "20ms", "500us", "1.5s", "250" (microseconds) -> microseconds.
-std::optional<int64_t> ParseExposure(std::string text) {
-    text.erase(std::remove_if(text.begin(), text.end(), ::isspace), text.end());
-    size_t unitAt = text.find_first_not_of("0123456789.");
-    std::string number = text.substr(0, unitAt);
-    std::string unit = unitAt == std::string::npos ? "us" : text.substr(unitAt);
-    std::transform(unit.begin(), unit.end(), unit.begin(), ::tolower);
-    double scale = 0;
-    if (unit == "us" || unit == "µs")
-        scale = 1;
-    else if (unit == "ms")
-        scale = 1e3;
-    else if (unit == "s")
-        scale = 1e6;
-    if (number.empty() || scale == 0) return std::nullopt;
-    char* end = nullptr;
-    double value = std::strtod(number.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
-    double us = std::round(value * scale);
-    if (us < 1 || us > 2147483647.0) return std::nullopt;
-    return static_cast<int64_t>(us);
+std::optional<int64_t> ParseExposure(const std::string& text) {
+    auto us = ParseMicroseconds(text, 2147483647);
+    if (!us || *us < 1) return std::nullopt;
+    return us;
 }
 
 struct Window {
@@ -139,6 +122,28 @@ void ApplyWindow(TBXTessvikFerroFW& c, const std::string& text) {
 }
 
 }  // namespace
+
+std::optional<int64_t> ParseMicroseconds(std::string text, int64_t maxUs) {
+    text.erase(std::remove_if(text.begin(), text.end(), ::isspace), text.end());
+    size_t unitAt = text.find_first_not_of("0123456789.");
+    std::string number = text.substr(0, unitAt);
+    std::string unit = unitAt == std::string::npos ? "us" : text.substr(unitAt);
+    std::transform(unit.begin(), unit.end(), unit.begin(), ::tolower);
+    double scale = 0;
+    if (unit == "us" || unit == "µs")
+        scale = 1;
+    else if (unit == "ms")
+        scale = 1e3;
+    else if (unit == "s")
+        scale = 1e6;
+    if (number.empty() || scale == 0) return std::nullopt;
+    char* end = nullptr;
+    double value = std::strtod(number.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
+    double us = std::round(value * scale);
+    if (us > static_cast<double>(maxUs)) return std::nullopt;
+    return static_cast<int64_t>(us);
+}
 
 int AnswerCode(const std::string& name) {
     static const std::pair<const char*, int> kAnswers[] = {

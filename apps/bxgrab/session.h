@@ -47,6 +47,10 @@ struct AcquisitionOptions {
     std::string depth;
 };
 
+// A time such as "20ms", "500us", "1.5s" or "250" (microseconds, when no unit is given) in
+// whole microseconds; nullopt for other text or for more than `maxUs`.
+std::optional<int64_t> ParseMicroseconds(std::string text, int64_t maxUs);
+
 // The answer code of an --answer name; -1 for an unknown name.
 int AnswerCode(const std::string& name);
 

@@ -278,6 +278,112 @@ with tempfile.TemporaryDirectory() as work:
         r = run("live", *args)
         check(r.returncode == 2 and said in r.stderr, f"live {args}: {r.returncode} {r.stderr}")
 
+    # Timed sequences on a small window: one plane per frame, the camera's frame numbers in
+    # order with none lost or repeated, and the stamps spaced by the interval (the platform
+    # clock is warped like the camera). The first frame comes late (the simulated camera's
+    # first frame costs real time the warp does not shorten), so spacing counts from it.
+    counted = described("counted.ini", "[sensor]\nframe_counter = yes\n")
+    small = ["-w", "0,0,255,191", "-e", "5ms"]
+
+    def read_grab(path):
+        with tifffile.TiffFile(path) as tif:
+            data = tif.asarray()
+            pixels = ET.fromstring(tif.ome_metadata or "").find(
+                OME_NS + "Image").find(OME_NS + "Pixels")
+        data = data.reshape(-1, *data.shape[-2:])
+        first = data[:, 0, :4].astype(np.uint64) << np.array([0, 8, 16, 24], dtype=np.uint64)
+        deltas = [float(p.get("DeltaT")) for p in pixels.findall(OME_NS + "Plane")]
+        return len(data), int(pixels.get("SizeT")), deltas, first.sum(axis=1).tolist()
+
+    def consecutive(numbers):
+        return numbers == list(range(numbers[0], numbers[0] + len(numbers)))
+
+    grab_cases = [  # name, options, frames, interval in ms (None: no wait), environment
+        ("interval", ["--interval", "200ms"], 5, 200, {}),
+        ("fast", ["--interval", "0"], 6, None, {}),
+        ("pretrigger", ["--pretrigger", "0.2", "--interval", "100ms"], 4, 100, {}),
+        # A device write may take longer than a short interval: the disk paths wait longer.
+        ("disk", ["--disk", "DEVICE:512", "--interval", "200ms"], 4, 200, {}),
+        ("auto device", ["--interval", "200ms"], 4, 200, {"BXGRAB_MEMORY_AVAILABLE": "100000"}),
+    ]
+    for name, options, n, interval, env in grab_cases:
+        folder = os.path.join(work, "grab-" + name.replace(" ", "-"))
+        os.mkdir(folder)
+        out = os.path.join(folder, "frames.ome.tif")
+        options = [o.replace("DEVICE", os.path.join(folder, "device")) for o in options]
+        r = run("--camera", counted, "grab", "-n", str(n), "-o", out, *small, *options,
+                env={**LIVE_ENV, **env})
+        check(r.returncode == 0 and f"grab: frame {n} of {n}," in r.stdout and
+              f"grab: {n} frames in" in r.stdout,
+              f"grab {name}: exit {r.returncode} {r.stdout} {r.stderr[-300:]}")
+        expected = ["device", "frames.ome.tif"] if name == "disk" else ["frames.ome.tif"]
+        check(sorted(os.listdir(folder)) == expected, f"grab {name}: left {os.listdir(folder)}")
+        if r.returncode != 0:
+            continue
+        planes, size_t, deltas, numbers = read_grab(out)
+        check(planes == size_t == len(deltas) == n,
+              f"grab {name}: {planes} planes, SizeT {size_t}, {len(deltas)} stamps, not {n}")
+        check(consecutive(numbers), f"grab {name}: frame numbers {numbers}")
+        gaps = np.diff(deltas)[1:]
+        spaced = (all(0.6 * interval <= g <= 1.6 * interval for g in gaps) if interval
+                  else all(0 < g < 50 for g in gaps))
+        check(spaced and np.all(np.diff(deltas) > 0), f"grab {name}: DeltaT {deltas}")
+
+    # Ctrl-C stops a long grab: the frames so far are saved, in order, and the exit code is 0.
+    out = os.path.join(work, "grab-stopped.ome.tif")
+    proc = subprocess.Popen(
+        [BXGRAB, "--settings", os.path.join(work, "none.ini"), "--camera", counted, "grab",
+         "-n", "200", "--interval", "100ms", "-o", out, *small], stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE, text=True,
+        env={**{k: v for k, v in os.environ.items() if k != "KVCAM_SIM_CONFIG"}, **LIVE_ENV})
+    line = ""
+    while not line.startswith("grab: frame") and select.select([proc.stdout], [], [], 60)[0]:
+        line = proc.stdout.readline()
+        if not line:
+            break
+    proc.send_signal(signal.SIGINT)
+    stdout, stderr = proc.communicate(timeout=60)
+    check(proc.returncode == 0 and "grab: stopped by Ctrl-C after" in stdout,
+          f"grab SIGINT: {proc.returncode} {stdout} {stderr[-300:]}")
+    if proc.returncode == 0:
+        planes, size_t, _, numbers = read_grab(out)
+        check(0 < planes == size_t < 200 and consecutive(numbers),
+              f"grab SIGINT: {planes} planes, SizeT {size_t}, numbers {numbers[:5]}...")
+
+    # Recycling overwrites the frames in turn until the time is up: the file keeps N frames,
+    # the latest ones, each stamped in the order it was taken.
+    out = os.path.join(work, "grab-recycled.ome.tif")
+    r = run("--camera", counted, "grab", "-n", "4", "--recycle", "--seconds", "1", "-o", out,
+            *small, env=LIVE_ENV)
+    check(r.returncode == 0 and "time up" in r.stdout, f"grab recycle: {r.returncode} {r.stderr}")
+    if r.returncode == 0:
+        planes, _, deltas, numbers = read_grab(out)
+        check(planes == 4 and min(numbers) > 4 and
+              sorted(numbers, key=lambda k: deltas[numbers.index(k)]) ==
+              list(range(min(numbers), min(numbers) + 4)),
+              f"grab recycle: {planes} planes, numbers {numbers}, DeltaT {deltas}")
+
+    # A frame the camera fails to deliver ends the grab: the frames before it are saved and
+    # the exit code says the camera failed.
+    out = os.path.join(work, "grab-failed.ome.tif")
+    failing_later = described("failing-later.ini",
+                              "[sensor]\nframe_counter = yes\n[faults]\nframe_error = always, 1, 3\n")
+    r = run("--camera", failing_later, "grab", "-n", "8", "-o", out, *small, env=LIVE_ENV)
+    check(r.returncode == 3 and "Unable To Grab Frame" in r.stderr and os.path.exists(out) and
+          read_grab(out)[0] == 3, f"grab failing: {r.returncode} {r.stderr[-300:]}")
+
+    # Refused before the camera starts (the camera-less description would fail with 3).
+    grab_refusals = [
+        (["-n", "3", "-o", "/nonexistent-folder/x.ome.tif"], 4, "not exist"),
+        (["-n", "0", "-o", os.path.join(work, "x.ome.tif")], 2, "--frames"),
+        (["-n", "3", "--interval", "soon", "-o", os.path.join(work, "x.ome.tif")], 2, "interval"),
+        (["-n", "3", "--disk", "d:1000", "-o", os.path.join(work, "x.ome.tif")], 2, "sector"),
+    ]
+    for args, code, said in grab_refusals:
+        r = run("--camera", nocam, "grab", *args)
+        check(r.returncode == code and said in r.stderr and not os.path.exists(args[-1]),
+              f"grab {args}: {r.returncode} {r.stderr}")
+
 
 print("bxgrab end-to-end:", "ok" if not failures else f"{len(failures)} checks failed")
 sys.exit(1 if failures else 0)
