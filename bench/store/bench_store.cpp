@@ -1,33 +1,23 @@
 // Image store benchmarks: streaming frames to the disk device, saving a long sequence as
 // OME-TIFF, and the resident memory of an in-memory sequence.
 //
-// The baseline for both write figures is the disk's best, measured in this run: an O_DIRECT
-// sequential write of the same number of bytes to the same file system with four requests in
-// flight, as a queued writer with an I/O depth of four issues them (four threads take the next
-// block in file order and pwrite it). It is run with 1 MiB and 4 MiB blocks and the faster is
-// kept. The plain single-request loop is printed alongside as an info line. Every timed write
-// is durable when its clock stops (direct I/O or fdatasync).
+// The baseline for both write figures is the disk's best, measured in this run: the queued
+// O_DIRECT sequential write of direct_write.h, of the same number of bytes to the same file
+// system (the plain single-request loop is printed alongside as an info line).
 // A save writes a temporary file, fsyncs it, renames it over the target and fsyncs the
 // folder, so the save's baseline does that same durable work with plain POSIX calls; the
 // streaming baseline stays a bare direct write, as the device file is written in place.
 // Files go to $TMPDIR when set, else to the build directory, and are deleted afterwards.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "bxmm/host.h"
 #include "bxmm/mm40.h"
+#include "direct_write.h"
 
 namespace {
 
@@ -36,132 +26,15 @@ constexpr size_t kFrameBytes = size_t(kWidth) * kHeight * 2;
 constexpr size_t kTotalBytes = kFrameBytes * kFrames;
 constexpr int kRuns = 2;  // best of, for ours and the baseline alike
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) {
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
+using namespace directwrite;
 
 std::string WorkDir() {
     const char* tmp = std::getenv("TMPDIR");
     return tmp && *tmp ? tmp : BX_BENCH_DEFAULT_DIR;
 }
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-using AlignedBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
-
-AlignedBuffer Aligned(size_t bytes, uint8_t fill) {
-    AlignedBuffer buffer(
-        static_cast<uint8_t*>(std::aligned_alloc(4096, (bytes + 4095) / 4096 * 4096)));
-    if (!buffer) {
-        std::fprintf(stderr, "out of memory\n");
-        std::exit(1);
-    }
-    std::memset(buffer.get(), fill, bytes);
-    return buffer;
-}
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        std::perror(what);
-        std::exit(1);
-    }
-}
-
-enum class Replace { No, Durably };
-
-constexpr int kQueueDepth = 4;
-constexpr size_t kBlockSizes[] = {size_t(1) << 20, size_t(4) << 20};
-
-// Writes `bytes` (rounded up to whole 4 KiB pages) from `block` over and over to `fd` at
-// consecutive offsets, `writers` requests in flight: each writer takes the next block in file
-// order, so the file is filled front to back as a queued writer fills it. Exits on any error
-// or short write, and checks that every byte went out.
-void WriteInOrder(int fd, const uint8_t* block, size_t block_bytes, size_t bytes, int writers) {
-    const size_t total = (bytes + 4095) / 4096 * 4096;
-    std::atomic<size_t> next{0}, written{0};
-    std::atomic<int> error{0};
-    auto writer = [&] {
-        while (error.load(std::memory_order_acquire) == 0) {
-            const size_t offset = next.fetch_add(block_bytes, std::memory_order_relaxed);
-            if (offset >= total) return;
-            const size_t n = std::min(block_bytes, total - offset);
-            const ssize_t done = pwrite(fd, block, n, off_t(offset));
-            if (done != ssize_t(n)) {
-                error.store(done < 0 ? errno : EIO, std::memory_order_release);
-                return;
-            }
-            written.fetch_add(n, std::memory_order_relaxed);
-        }
-    };
-    if (writers == 1) {
-        writer();
-    } else {
-        std::vector<std::thread> threads;
-        for (int i = 0; i < writers; ++i) threads.emplace_back(writer);
-        for (auto& thread : threads) thread.join();
-    }
-    errno = error.load();
-    Check(errno == 0, "baseline write");
-    if (written.load() != total) {
-        std::fprintf(stderr, "baseline wrote %zu of %zu bytes\n", written.load(), total);
-        std::exit(1);
-    }
-}
-
-// Seconds for an O_DIRECT write of `bytes` bytes to a new file in blocks of `block_bytes`,
-// `writers` requests in flight. Durably: to a temporary, fsync, rename over `path`, fsync the
-// folder, as a save does.
-double DirectWriteSeconds(const std::string& dir, size_t bytes, Replace replace, size_t block_bytes,
-                          int writers) {
-    const std::string path = dir + "/bench_store_baseline.bin";
-    const std::string temp = replace == Replace::Durably ? path + ".part" : path;
-    AlignedBuffer block = Aligned(block_bytes, 0x5A);
-    const auto start = Clock::now();
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_DIRECT, 0644);
-    Check(fd >= 0, temp.c_str());
-    WriteInOrder(fd, block.get(), block_bytes, bytes, writers);
-    if (replace == Replace::Durably) {
-        Check(fsync(fd) == 0, "baseline fsync");
-        Check(rename(temp.c_str(), path.c_str()) == 0, "baseline rename");
-        const int folder = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-        Check(folder >= 0 && fsync(folder) == 0, "baseline folder fsync");
-        close(folder);
-    }
-    Check(close(fd) == 0, "baseline close");
-    const double seconds = Seconds(start);
-    unlink(path.c_str());
-    return seconds;
-}
-
-struct Baseline {
-    double seconds = 1e30;         // the queued writer's best
-    size_t block_bytes = 0;        // the block size that gave it
-    double single_seconds = 1e30;  // the one-request loop in 1 MiB blocks, for information
-};
-
 Baseline BestBaseline(const std::string& dir, Replace replace) {
-    Baseline best;
-    for (int i = 0; i < kRuns; ++i) {
-        for (const size_t block_bytes : kBlockSizes) {
-            const double s =
-                DirectWriteSeconds(dir, kTotalBytes, replace, block_bytes, kQueueDepth);
-            if (s < best.seconds) best = {s, block_bytes, best.single_seconds};
-        }
-        best.single_seconds = std::min(
-            best.single_seconds, DirectWriteSeconds(dir, kTotalBytes, replace, kBlockSizes[0], 1));
-    }
-    return best;
-}
-
-void PrintBaseline(const char* name, const Baseline& baseline, double gb) {
-    std::printf(
-        "info: %s queued O_DIRECT depth %d, %zu MiB blocks %.3f GB/s; "
-        "single-request loop, 1 MiB blocks %.3f GB/s\n",
-        name, kQueueDepth, baseline.block_bytes >> 20, gb / baseline.seconds,
-        gb / baseline.single_seconds);
+    return directwrite::BestBaseline(dir, kTotalBytes, replace, kRuns);
 }
 
 // Streams the sequence through the disk device the way the control does: one write in
