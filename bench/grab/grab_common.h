@@ -103,8 +103,8 @@ inline void RecordCompletion(void* user, uintptr_t index, int32_t, uint32_t) {
 }
 
 // The camera's own rate in frames per second: `frames` frames queued back to back straight
-// through the driver, streaming on, timed from the first completion to the last (the first
-// frame waited for nothing, so the span holds frames - 1 back-to-back frames).
+// through the driver, streaming on, timed by the frames' own exposure starts (the span holds
+// frames - 1 back-to-back frames).
 inline double CameraFramesPerSecond(KvCamHandle camera, int frames) {
     const uint32_t bytes = DeliveredFrameBytes(camera);
     constexpr int kBuffers = 8;  // the frames only need somewhere to go
@@ -127,7 +127,10 @@ inline double CameraFramesPerSecond(KvCamHandle camera, int frames) {
             std::exit(1);
         }
     }
-    return (frames - 1) * 1e6 / double(record.completedAt.back() - record.completedAt.front());
+    // The camera's own schedule: exposure starts, which its first-frame set-up cannot skew
+    // the way a late first callback skews completion times.
+    return (frames - 1) * 1e6 /
+           double(descriptors.back().timestamp - descriptors.front().timestamp);
 }
 
 // One Grab as the host sees it: the image, the wall time of the call and the moment each

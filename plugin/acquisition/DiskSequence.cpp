@@ -1,6 +1,8 @@
-// The disk path: frames are grabbed into two buffers in turn and each finished buffer is
-// written straight to its frame's blocks on the store's disk device, while the next frame is
-// taken. It starts behind a gate that a right mouse button release opens.
+// The disk path: frames come from the camera's frame queue into buffers used in turn, and
+// each finished buffer is written straight to its frame's blocks on the store's disk device
+// while the next frame is taken. Three buffers: one being written, one the camera fills and,
+// without an interval, one for the frame queued behind it, so the camera never waits. It
+// starts behind a gate that a right mouse button release opens.
 #include <bxmm/mm40.h>
 #include <bxplatform/ui.h>
 #include <bxview/image_view.h>
@@ -15,6 +17,7 @@
 
 namespace ferro {
 
+using acquisition::FrameQueue;
 using acquisition::SequenceRun;
 using acquisition::TimeStampTable;
 using support::GlobalBuffer;
@@ -39,21 +42,32 @@ private:
     void StartGate();
     void Frames();
     void TakeFrame(int k);
-    void Show(int buffer);
+    void QueueShot(int64_t shot);
+    uint8_t* Buffer(int64_t shot) const { return buffers_[shot % kBuffers]->data(); }
+    void Show(int64_t shot);
     // One frame's block write and its completion, with the retries.
-    void Write(int frame, int buffer, int64_t bytes);
+    void Write(int frame, int64_t shot, int64_t bytes);
     void CompleteWrite();
     void Finish();
 
     TimeStampTable stamps_;
     int32_t device_ = 0;
     int64_t firstBlock_ = 0, blockBytes_ = 0, frameBytes_ = 0, sectorsPerFrame_ = 1;
-    std::array<std::unique_ptr<GlobalBuffer>, 2> buffers_;
+    static constexpr int kBuffers = 3;
+    std::array<std::unique_ptr<GlobalBuffer>, kBuffers> buffers_;
+    uint32_t queueBytes_ = 0;
+    // Frames are numbered by shot, counted over every pass: the queue's frame id, and its
+    // buffer (shot % kBuffers). Declared after the buffers, so it cancels first.
+    FrameQueue queue_{c_};
+    int64_t shot_ = 0;
+    int64_t queuedAhead_ = -1;  // the shot queued behind the current one, or -1
     // The frame taken last and not written yet, and the frame whose write is on its way,
-    // each with its buffer; -1 when none.
-    int heldFrame_ = -1, heldBuffer_ = 0;
-    int pendingFrame_ = -1, pendingBuffer_ = 0;
-    int64_t pendingBytes_ = 0;
+    // each with its shot; -1 when none.
+    int heldFrame_ = -1;
+    int64_t heldShot_ = 0;
+    int pendingFrame_ = -1;
+    int64_t pendingShot_ = 0, pendingBytes_ = 0;
+    bool streaming_ = false;
     int framesTaken_ = 0;  // the frame counter of the current pass
     int writeFailedAt_ = -1;
 };
@@ -95,24 +109,24 @@ void DiskRun::StartGate() {
     support::ScopeExit removeHandler([handler] { bx::ui::RemoveMessageHandler(handler); });
     while (c_.PreTriggerRunning && !c_.Abort) {
         c_.WaitMilliseconds(kGatePauseMs);
-        if (auto* view = c_.View()) view->SetMMBits(buffers_[0]->data());
+        if (auto* view = c_.View()) view->SetMMBits(Buffer(0));
         bx::ui::ProcessMessages();
     }
     c_.PreTriggerRunning = false;
 }
 
-void DiskRun::Show(int buffer) {
+void DiskRun::Show(int64_t shot) {
     if (!c_.DisplayEnabled) return;
-    if (auto* view = c_.View()) view->SetMMBits(buffers_[buffer]->data());
+    if (auto* view = c_.View()) view->SetMMBits(Buffer(shot));
 }
 
-void DiskRun::Write(int frame, int buffer, int64_t bytes) {
+void DiskRun::Write(int frame, int64_t shot, int64_t bytes) {
     const int64_t block = static_cast<int64_t>(frame) * sectorsPerFrame_ + firstBlock_;
     pendingFrame_ = frame;
-    pendingBuffer_ = buffer;
+    pendingShot_ = shot;
     pendingBytes_ = bytes;
     // A refused request shows as a failed transfer at the next wait, and is retried there.
-    MM_WriteBufferToBlockWithID(device_, block, buffers_[buffer]->data(), bytes);
+    MM_WriteBufferToBlockWithID(device_, block, Buffer(shot), bytes);
 }
 
 // Waits for the write on its way; a failed one is written again, twice at most. One that
@@ -122,7 +136,7 @@ void DiskRun::CompleteWrite() {
     const int frame = pendingFrame_;
     bool ok = MM_WaitForTransfer() != 0;
     for (int retry = 0; !ok && retry < kWriteRetries; ++retry) {
-        Write(frame, pendingBuffer_, pendingBytes_);
+        Write(frame, pendingShot_, pendingBytes_);
         ok = MM_WaitForTransfer() != 0;
     }
     pendingFrame_ = -1;
@@ -132,17 +146,19 @@ void DiskRun::CompleteWrite() {
     }
 }
 
-// The frame loop. Frame k is grabbed into the buffer not being written, while the write of
-// the frame before it runs; that write is completed before its buffer is used again.
+// The frame loop. Frame k is taken into its buffer while the frame before it is written; a
+// buffer is used again only once its write has completed.
 void DiskRun::Frames() {
     c_.SetGrabProgress(0);
     StartClock(stamps_);
     if (c_.Abort) return;  // aborted at the gate: no frame was taken
+    streaming_ = true;
+    c_.LastCameraError = KvCam_SetStreaming(c_.CameraHandle, 1);
     for (int k = 0; k < frames_;) {
         c_.SetGrabProgress(k + 1);
         CompleteWrite();
         if (heldFrame_ >= 0) {
-            Write(heldFrame_, heldBuffer_, blockBytes_);
+            Write(heldFrame_, heldShot_, blockBytes_);
             heldFrame_ = -1;
         }
         if (g_iTraceLevel >= 3) TraceWrite("ferro 1 Post Frame TessvikGrab 660\r\n");
@@ -150,12 +166,14 @@ void DiskRun::Frames() {
         if (!failure_.empty()) break;
         if (exposureMs_ + kShowEarlyMarginMs < c_.FrameRate) {
             c_.WaitMilliseconds(kGatePauseMs);
-            if (pendingFrame_ >= 0) Show(pendingBuffer_);
+            if (pendingFrame_ >= 0) Show(pendingShot_);
         }
         QuietIntervalWait();
         TakeFrame(k);
         bx::ui::ProcessMessages();
-        if (heldFrame_ == k) framesTaken_ = ++k;
+        if (heldFrame_ != k) break;  // the frame failed
+        ++shot_;
+        framesTaken_ = ++k;
         if (Stopped()) break;
         if (c_.Recycle && k == frames_) {
             recycled_ = true;
@@ -164,31 +182,46 @@ void DiskRun::Frames() {
     }
 }
 
+void DiskRun::QueueShot(int64_t shot) {
+    queue_.Queue(static_cast<int>(shot % 2), Buffer(shot), queueBytes_);
+}
+
+// Frame k from the camera: queued now, unless it was queued behind the frame before; without
+// an interval the next frame is queued behind it at once (its buffer's write completed at
+// the top of this frame's turn).
 void DiskRun::TakeFrame(int k) {
     c_.DoPreFrameTriggerClick();
     c_.DoFrameTriggerClick();
-    const int buffer = pendingFrame_ >= 0 ? 1 - pendingBuffer_ : 0;
-    const int32_t result =
-        c_.GrabFrameToBuffer(buffers_[buffer]->data(), static_cast<size_t>(frameBytes_));
-    stamps_[k] = StampAt(c_.CurrentMilliseconds());
-    if (result != KVCAM_OK) {
+    if (queuedAhead_ != shot_) QueueShot(shot_);
+    const bool another = k + 1 < frames_ || c_.Recycle;
+    queuedAhead_ = c_.FrameRate <= 0 && another && !Stopped() ? shot_ + 1 : -1;
+    if (queuedAhead_ >= 0) QueueShot(queuedAhead_);
+    if (!queue_.Complete(static_cast<int>(shot_ % 2),
+                         queuedAhead_ >= 0 ? static_cast<int>(queuedAhead_ % 2) : -1)) {
         // Answered Abort, the grab ends like any abort; otherwise the frame failed.
-        if (!c_.GrabErrorAbort) failure_ = "Unable To Grab Frame";
-        failureError_ = result;
+        if (!c_.GrabErrorAbort && !c_.Abort) failure_ = "Unable To Grab Frame";
+        failureError_ = c_.LastCameraError;
+        queuedAhead_ = -1;
         return;
     }
+    stamps_[k] = StampAt(queue_.CompletedAt(static_cast<int>(shot_ % 2)));
+    if (c_.chk_Color->Checked())
+        c_.ConvertBayerFrame(Buffer(shot_), buffers_[0]->size(), queueBytes_,
+                             queue_.Descriptor(static_cast<int>(shot_ % 2)));
     heldFrame_ = k;
-    heldBuffer_ = buffer;
-    if (c_.FrameRate <= exposureMs_ + kShowEarlyMarginMs) Show(buffer);
+    heldShot_ = shot_;
+    if (c_.FrameRate <= exposureMs_ + kShowEarlyMarginMs) Show(shot_);
 }
 
 // The last writes, the record and the cut (after a resize the creation header again).
 void DiskRun::Finish() {
     if (g_iTraceLevel >= 3) TraceWrite("ferro 1 Post Frame TessvikGrab 754\r\n");
     c_.DoPostFrameTriggerClick();
+    queue_.CancelAll();  // a frame queued behind the last one is not wanted
+    if (streaming_) c_.LastCameraError = KvCam_SetStreaming(c_.CameraHandle, 0);
     CompleteWrite();
     if (heldFrame_ >= 0) {
-        Write(heldFrame_, heldBuffer_, frameBytes_);
+        Write(heldFrame_, heldShot_, frameBytes_);
         heldFrame_ = -1;
         CompleteWrite();
     }
@@ -211,6 +244,11 @@ int32_t DiskRun::Run() {
     c_.WaitMilliseconds(exposureMs_);
     const int32_t sector = std::max(MM_GetDiskSectorSize(), 1);
     sectorsPerFrame_ = std::max<int64_t>(1, (frameBytes_ + sector - 1) / sector);
+    int32_t bytes = 0;
+    KvCam_GetInfo(c_.CameraHandle, KVCAM_INFO_IMAGE_SIZE, &bytes);
+    // The camera never gets more room than a buffer has, whatever it says it delivers.
+    queueBytes_ = static_cast<uint32_t>(
+        std::clamp<int64_t>(bytes, 0, static_cast<int64_t>(buffers_[0]->size())));
     StartGate();
     Frames();
     Finish();

@@ -13,18 +13,12 @@
 
 namespace ferro {
 
-using acquisition::FrameCompletions;
+using acquisition::FrameQueue;
 using acquisition::LeafTable;
 using acquisition::SequenceRun;
 using acquisition::TimeStampTable;
 
 namespace {
-
-// Times a frame is queued again after it failed before the sequence gives up on it.
-constexpr int kFrameRetries = 2;
-// How long a queued frame may take beyond its exposure before it counts as failed: readout at
-// the slowest speed and the driver's own latency, with room to spare.
-constexpr int64_t kFrameGraceMs = 5000;
 
 constexpr const char* kGrabFailure = "Unable To Grab Frame";
 
@@ -116,12 +110,13 @@ private:
     bool NextFrame(int k);
     void LastFrame(int k);
     void QueueFrame(int k);
-    bool CompleteFrame(int k);
-    void AfterFrame(int k, int64_t seen);
+    bool CompleteFrame(int k, int behind);
+    void AfterFrame(int k);
+
     void RefreshTimes(int64_t elapsed, int64_t period, int k);
 
-    FrameCompletions queue_;
-    std::array<KvCamFrame, 2> descriptors_{};
+    FrameQueue queue_{c_};
+    std::optional<acquisition::FrameWarmer> warmer_;  // for the first pass
     uint32_t frameBytes_ = 0;
     bool softwareTrigger_ = false;
     bool streaming_ = false;
@@ -144,8 +139,10 @@ int StreamingRun::Run() {
     if (!c_.Abort) c_.DoPreFrameTriggerClick();
     leaves_.Unlock(0, false);
     if (!StartStreaming()) return 0;
+    warmer_.emplace(image_, frames_);
     for (;;) {
         Pass();
+        warmer_.reset();  // every frame has been written once
         if (!c_.Recycle || Stopped()) break;
         recycled_ = true;
     }
@@ -180,6 +177,7 @@ bool StreamingRun::StartStreaming() {
     frameBytes_ = static_cast<uint32_t>(
         std::clamp<int64_t>(bytes, 0, static_cast<int64_t>(leaves_.FrameBytes())));
     softwareTrigger_ = c_.IsModelB && c_.rbtn_FreeRun->Checked();
+    queue_.softwareTrigger = softwareTrigger_;
     if (softwareTrigger_ && !SetTriggerMode(KVCAM_TRIGGER_SOFTWARE)) {
         softwareTrigger_ = false;
         StopStreaming();
@@ -211,8 +209,8 @@ void StreamingRun::RefreshTimes(int64_t elapsed, int64_t period, int k) {
 }
 
 // One pass over the frames: frame 0 queued after its interval, then each next frame queued
-// once the one before it has completed, which is then stamped (with the time it completed)
-// and shown while the camera takes the next.
+// (at its interval, or at once without one) while the frame before it completes, which is
+// then stamped with the time it completed and shown while the camera takes the next.
 void StreamingRun::Pass() {
     completed_ = 0;
     leaves_.Lock(0);
@@ -232,8 +230,10 @@ void StreamingRun::Pass() {
     LastFrame(k);
 }
 
-// Frame k: its interval, the completion of frame k - 1, then k queued and k - 1 finished.
-// False when frame k - 1 failed for good (the pass ends; frame k was not queued).
+// Frame k: its interval, then queued, and frame k - 1 completed and finished. Without an
+// interval frame k is queued before k - 1 completes, so the camera goes from one frame to the
+// next without waiting; with one, after, so frame k starts at its time. False when frame
+// k - 1 failed for good (the pass ends; frame k is not taken).
 bool StreamingRun::NextFrame(int k) {
     const int64_t loopStart = c_.CurrentMilliseconds();
     leaves_.Lock(k);
@@ -241,13 +241,20 @@ bool StreamingRun::NextFrame(int k) {
         static_cast<int>((frames_ - k) * std::max<int64_t>(c_.FrameRate, period_) / 1000));
     IntervalWait([this, k](int64_t elapsed) { RefreshTimes(elapsed, period_, k); });
     c_.SetTimeToNextFrame(0);
-    if (!CompleteFrame(k - 1)) {
+    const bool ahead = c_.FrameRate <= 0;
+    if (ahead) {
+        c_.SetGrabProgress(k + 1);
+        QueueFrame(k);
+    }
+    if (!CompleteFrame(k - 1, ahead ? k : -1)) {
         leaves_.Unlock(k, false);
         return false;
     }
-    c_.SetGrabProgress(k + 1);
-    QueueFrame(k);
-    AfterFrame(k - 1, queue_.SeenAt());
+    if (!ahead) {
+        c_.SetGrabProgress(k + 1);
+        QueueFrame(k);
+    }
+    AfterFrame(k - 1);
     bx::ui::ProcessMessages();
     periodSum_ += c_.CurrentMilliseconds() - loopStart;
     period_ = periodSum_ / k;
@@ -257,44 +264,28 @@ bool StreamingRun::NextFrame(int k) {
 // The frame queued last (k - 1): completed, stamped, shown. No messages are dispatched.
 void StreamingRun::LastFrame(int k) {
     c_.SetGrabProgress(k);
-    if (CompleteFrame(k - 1)) AfterFrame(k - 1, queue_.SeenAt());
+    if (CompleteFrame(k - 1, -1)) AfterFrame(k - 1);
 }
 
 void StreamingRun::QueueFrame(int k) {
-    KvCamFrame& descriptor = descriptors_[k % 2];
-    descriptor = KvCamFrame{};
-    descriptor.buffer = leaves_.Pixels(k);
-    descriptor.bufferSize = frameBytes_;
-    if (!queue_.Queue(c_, descriptor)) {
-        camera::ShowError("Queue frame failed.", camera::kCaptionError);
-        return;
-    }
-    if (softwareTrigger_) c_.LastCameraError = KvCam_Trigger(c_.CameraHandle);
+    if (warmer_) warmer_->Claim(k);
+    queue_.Queue(k, leaves_.Pixels(k), frameBytes_);
 }
 
-// Waits for frame k. A frame the camera did not deliver (its queue call refused, an error,
-// no completion within its bound) is queued again, twice at most; one that still fails ends
-// the sequence, and the image is cut before it. An abort ends the retries.
-bool StreamingRun::CompleteFrame(int k) {
-    const int64_t bound = exposureMs_ + kFrameGraceMs;
-    for (int attempt = 0;; ++attempt) {
-        const int32_t result = queue_.Wait(c_, bound);
-        if (result == KVCAM_OK) return true;
-        c_.LastCameraError = result;
-        if (attempt == kFrameRetries || c_.Abort || c_.GrabErrorAbort) break;
-        QueueFrame(k);
-    }
+// A frame that still fails after its retries ends the sequence; the image is cut before it.
+bool StreamingRun::CompleteFrame(int k, int behind) {
+    if (queue_.Complete(k, behind)) return true;
     leaves_.Unlock(k, false);
     failure_ = kGrabFailure;
     failureError_ = c_.LastCameraError;
     return false;
 }
 
-void StreamingRun::AfterFrame(int k, int64_t seen) {
+void StreamingRun::AfterFrame(int k) {
     if (c_.chk_Color->Checked())
         c_.ConvertBayerFrame(leaves_.Pixels(k), leaves_.FrameBytes(), frameBytes_,
-                             descriptors_[k % 2]);
-    stamps_[k] = StampAt(seen);
+                             queue_.Descriptor(k));
+    stamps_[k] = StampAt(queue_.CompletedAt(k));
     c_.SetTimeElapsed(static_cast<int>(stamps_[k] / 1000));
     ShowFrame(k);
     leaves_.Unlock(k, true);

@@ -2,11 +2,15 @@
 // interval wait and the end-of-sequence steps.
 #include "acquisition/Sequence.h"
 
+#include "camera/Command.h"
+#include "support/PageWarmer.h"
+
 #include <bxplatform/kernel.h>
 #include <bxplatform/ui.h>
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 namespace ferro::acquisition {
@@ -64,6 +68,7 @@ LeafTable::~LeafTable() {
 }
 
 void* LeafTable::Lock(int frame) {
+    if (pixels_[frame] != nullptr) return pixels_[frame];  // locked ahead of its turn
     MM_VECTOR index;
     MM_InitVector(&index, 0);
     MM_CalculateIndexVector(frame, &index, &bounds_);
@@ -83,68 +88,159 @@ void LeafTable::Unlock(int frame, bool written) {
     leaves_[frame] = 0;
 }
 
+// ---- Warming frames ---------------------------------------------------------------------------
+
+FrameWarmer::FrameWarmer(int32_t image, int frames)
+    : image_(static_cast<MM_HANDLE>(image)), frames_(frames) {
+    MM_InitVector(&bounds_, 0);
+    MM_InitBoundaries(image_, &bounds_, 0);
+    try {
+        thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        // No thread: the faults are taken as the camera writes, which is only slower.
+    }
+}
+
+FrameWarmer::~FrameWarmer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+}
+
+void FrameWarmer::Run() {
+    while (!stop_) {
+        int frame = next_.load();
+        if (frame >= frames_) return;
+        // Marked busy before it is taken, so a host that sees it taken waits for it.
+        busy_ = frame;
+        if (!next_.compare_exchange_strong(frame, frame + 1)) {
+            busy_ = -1;
+            continue;
+        }
+        MM_VECTOR index;
+        MM_InitVector(&index, 0);
+        MM_CalculateIndexVector(frame, &index, &bounds_);
+        const MM_LEAF leaf = MM_GetData(image_, index);
+        if (auto* pixels = static_cast<uint8_t*>(leaf ? MM_Lock(leaf, 0) : nullptr)) {
+            support::TouchPages(pixels, static_cast<size_t>(MM_GetFrameBytes(image_)));
+            MM_Unlock(leaf, 0);
+        }
+        busy_ = -1;
+    }
+}
+
+void FrameWarmer::Claim(int frame) {
+    int next = next_.load();
+    while (next <= frame && !next_.compare_exchange_weak(next, frame + 1)) {
+    }
+    while (busy_.load() == frame) std::this_thread::yield();
+}
+
 // ---- Queued frames --------------------------------------------------------------------------
 
-bool FrameCompletions::Queue(const TBXTessvikFerroFW& control, KvCamFrame& descriptor) {
-    camera_ = control.CameraHandle;
-    clock_ = &control;
+namespace {
+
+// Times a frame is queued again after it failed before the sequence gives up on it.
+constexpr int kFrameRetries = 2;
+// How long a queued frame may take beyond its exposure before it counts as failed: two frames
+// of readout at the slowest speed and the driver's own latency, with room to spare.
+constexpr int64_t kFrameGraceMs = 5000;
+
+}  // namespace
+
+FrameQueue::~FrameQueue() {
+    CancelAll();
+}
+
+void FrameQueue::Queue(int id, void* pixels, uint32_t bytes) {
+    Slot& s = slot(id);
     uint64_t serial;
     {
         std::lock_guard lock(mutex_);
-        serial = ++queued_;
+        s.Frame = KvCamFrame{};
+        s.Frame.buffer = s.Pixels = pixels;
+        s.Frame.bufferSize = s.Bytes = bytes;
+        s.Serial = serial = ++serial_;
+        s.Done = false;
     }
     FrameDoneFlag = false;
-    const int32_t result = KvCam_QueueFrame(camera_, &descriptor, &FrameCompletions::Completed,
+    const int32_t result = KvCam_QueueFrame(c_.CameraHandle, &s.Frame, &FrameQueue::Completed,
                                             KVCAM_CALLBACK_ON_COMPLETION, this, serial);
-    if (result == KVCAM_OK) return true;
-    std::lock_guard lock(mutex_);
-    --queued_;
-    return false;
+    if (result != KVCAM_OK) {
+        {
+            std::lock_guard lock(mutex_);
+            s.Done = true;
+            s.Result = result;
+        }
+        camera::ShowError("Queue frame failed.", camera::kCaptionError);
+        return;
+    }
+    if (softwareTrigger) c_.LastCameraError = KvCam_Trigger(c_.CameraHandle);
 }
 
-FrameCompletions::~FrameCompletions() {
-    if (Outstanding()) KvCam_Abort(camera_);
-}
-
-bool FrameCompletions::Outstanding() const {
-    std::lock_guard lock(mutex_);
-    return waited_ < queued_;
-}
-
-void FrameCompletions::Completed(void* user, uintptr_t serial, int32_t error, uint32_t) {
+void FrameQueue::Completed(void* user, uintptr_t serial, int32_t error, uint32_t) {
     FrameDoneFlag = error == KVCAM_OK;
-    auto* self = static_cast<FrameCompletions*>(user);
-    const int64_t now = self->clock_->CurrentMilliseconds();
+    auto* self = static_cast<FrameQueue*>(user);
+    const int64_t now = self->c_.CurrentMilliseconds();
     // Notified under the lock: once the waiter sees the completion, this callback no longer
-    // touches the object, which may go as soon as the sequence ends.
+    // touches the queue, which may go as soon as the sequence ends.
     std::lock_guard lock(self->mutex_);
-    self->completedAt_ = now;
-    self->completed_ = std::max<uint64_t>(self->completed_, serial);
-    self->result_ = error;
+    for (Slot& s : self->slots_) {
+        if (s.Serial != serial) continue;
+        s.Done = true;
+        s.Result = error;
+        s.At = now;
+    }
     self->done_.notify_all();
 }
 
-int32_t FrameCompletions::Wait(const TBXTessvikFerroFW& control, int64_t boundMs) {
-    const int64_t start = control.CurrentMilliseconds();
+int64_t FrameQueue::CompletedAt(int id) const {
+    std::lock_guard lock(mutex_);
+    return slot(id).At;
+}
+
+int32_t FrameQueue::Wait(int id) {
+    const int64_t bound = ExposureMs(c_.ExposureTime) + kFrameGraceMs;
+    const int64_t start = c_.CurrentMilliseconds();
     // One warped millisecond at a time, but woken at once by the completion.
     const auto step = std::chrono::duration<double, std::milli>(1.0 / bx::kernel::TimeWarp());
     std::unique_lock lock(mutex_);
-    if (waited_ == queued_) return KVCAM_ERR_FAILED;  // nothing on its way
-    while (completed_ < queued_) {
-        if (control.CurrentMilliseconds() - start > boundMs) {
+    Slot& s = slot(id);
+    if (s.Serial == 0) return KVCAM_ERR_FAILED;  // never queued
+    while (!s.Done) {
+        if (c_.CurrentMilliseconds() - start > bound) {
             lock.unlock();
-            // Returns once the frame has completed as cancelled: its buffer is free again.
-            KvCam_Abort(camera_);
-            lock.lock();
-            waited_ = completed_ = queued_;
+            CancelAll();
             return KVCAM_ERR_TIMEOUT;
         }
         done_.wait_for(lock, step);
     }
-    waited_ = queued_;
-    seenAt_ = completedAt_;
+    s.Serial = 0;
     FrameDoneFlag = false;
-    return result_;
+    return s.Result;
+}
+
+// Returns once every cancelled frame has completed: their memory is the sequence's again.
+void FrameQueue::CancelAll() {
+    bool queued = false;
+    {
+        std::lock_guard lock(mutex_);
+        for (const Slot& s : slots_) queued = queued || (s.Serial != 0 && !s.Done);
+    }
+    if (queued) c_.LastCameraError = KvCam_Abort(c_.CameraHandle);
+    std::lock_guard lock(mutex_);
+    for (Slot& s : slots_) s.Serial = 0;
+}
+
+bool FrameQueue::Complete(int id, int behind) {
+    for (int attempt = 0;; ++attempt) {
+        const int32_t result = Wait(id);
+        if (result == KVCAM_OK) return true;
+        if (behind >= 0) CancelAll();
+        c_.LastCameraError = result;
+        if (attempt == kFrameRetries || c_.Abort || c_.GrabErrorAbort) return false;
+        Queue(id, slot(id).Pixels, slot(id).Bytes);
+        if (behind >= 0) Queue(behind, slot(behind).Pixels, slot(behind).Bytes);
+    }
 }
 
 // ---- The run --------------------------------------------------------------------------------

@@ -8,12 +8,15 @@
 #include <bxmm/mm40.h>
 #include <kvcam/kvcam.h>
 
+#include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "control/BXTessvikGrabImpl1.h"
@@ -62,8 +65,8 @@ public:
     LeafTable(const LeafTable&) = delete;
     LeafTable& operator=(const LeafTable&) = delete;
 
-    // Locks frame k and returns its pixels; fails "Unable To Get Image Leaf" or "Unable To
-    // Lock Image Leaf".
+    // Locks frame k (once: a frame locked already keeps its lock) and returns its pixels;
+    // fails "Unable To Get Image Leaf" or "Unable To Lock Image Leaf".
     void* Lock(int frame);
     // Unlocks frame k (nothing when it is not locked); `written` hands the pixels back as
     // changed.
@@ -80,34 +83,84 @@ private:
     size_t frameBytes_;
 };
 
-// The frames a sequence has queued with the driver, at most one at a time. The driver's
-// completion callback counts each completion with its result and writes FrameDoneFlag.
-class FrameCompletions {
+// Takes the first-write page faults of a fresh image's frames on a thread of its own, ahead of
+// the camera, so neither the camera nor the host thread pays for them while frames run.
+// Frames are claimed in order, by the warmer or, when the camera has caught up with it, by the
+// host thread, which the warmer then leaves alone.
+class FrameWarmer {
 public:
-    // Queues `descriptor` (buffer and size already filled) with the control's camera; its
-    // completion is timed on the control's clock. False when the driver refused.
-    bool Queue(const TBXTessvikFerroFW& control, KvCamFrame& descriptor);
-    // A frame still on its way is cancelled, so the camera never writes into a frame the
-    // sequence has let go.
-    ~FrameCompletions();
-    // Waits at most `boundMs` for the queued frame and answers its result: KVCAM_OK, the
-    // driver's error, KVCAM_ERR_TIMEOUT when it did not complete in time (it is then cancelled,
-    // so its buffer is the caller's again) or KVCAM_ERR_FAILED when no frame was queued.
-    int32_t Wait(const TBXTessvikFerroFW& control, int64_t boundMs);
-    bool Outstanding() const;
-    // When the frame the last successful Wait answered completed (CurrentMilliseconds).
-    int64_t SeenAt() const { return seenAt_; }
+    FrameWarmer(int32_t image, int frames);
+    // Stops and joins the thread.
+    ~FrameWarmer();
+    FrameWarmer(const FrameWarmer&) = delete;
+    FrameWarmer& operator=(const FrameWarmer&) = delete;
+
+    // Before frame k is handed to the camera: the warmer will not touch it from now on (waits
+    // while the warmer is on it).
+    void Claim(int frame);
 
 private:
+    void Run();
+    MM_HANDLE image_;
+    int frames_;
+    MM_VECTOR bounds_{};
+    std::atomic<int> next_{0};   // the first frame nobody has claimed
+    std::atomic<int> busy_{-1};  // the frame the warmer is on, or -1
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The frames a sequence has queued with the driver: one, or two when the next frame is queued
+// before the one ahead of it completes (frames back to back, so the camera never waits for
+// the host). Each frame has an id; two frames on their way have ids of different parity.
+// The driver's completion callback records each completion with its result and time, and
+// writes FrameDoneFlag.
+class FrameQueue {
+public:
+    explicit FrameQueue(TBXTessvikFerroFW& control) : c_(control) {}
+    // Whatever is still on its way is cancelled, so the camera never writes into memory the
+    // sequence has let go.
+    ~FrameQueue();
+    FrameQueue(const FrameQueue&) = delete;
+    FrameQueue& operator=(const FrameQueue&) = delete;
+
+    // Queues frame `id` into `pixels` (`bytes` of room) and, with `softwareTrigger`, triggers
+    // it. A refused call shows "Queue frame failed."; the frame then counts as failed.
+    void Queue(int id, void* pixels, uint32_t bytes);
+    // Waits for frame `id`. One the camera did not deliver (its queue call refused, an
+    // error, no completion within exposure + grace) is queued again, twice at most; a frame
+    // `behind` it (an id, or -1) is cancelled and queued again after it, so frames keep their
+    // order. An abort ends the retries. True when it was delivered; otherwise the frame behind
+    // is cancelled too and LastCameraError holds the driver's result.
+    bool Complete(int id, int behind);
+    // The descriptor of frame `id` as the driver completed it, and when (CurrentMilliseconds).
+    const KvCamFrame& Descriptor(int id) const { return slot(id).Frame; }
+    int64_t CompletedAt(int id) const;
+    // Cancels whatever is on its way; returns once each has completed as cancelled.
+    void CancelAll();
+
+    bool softwareTrigger = false;
+
+private:
+    struct Slot {
+        KvCamFrame Frame{};
+        void* Pixels = nullptr;
+        uint32_t Bytes = 0;
+        uint64_t Serial = 0;  // of the queue call; 0 when not queued
+        bool Done = false;
+        int32_t Result = KVCAM_OK;
+        int64_t At = 0;
+    };
+    Slot& slot(int id) { return slots_[static_cast<size_t>(id) % 2]; }
+    const Slot& slot(int id) const { return slots_[static_cast<size_t>(id) % 2]; }
+    int32_t Wait(int id);
     static void Completed(void* user, uintptr_t serial, int32_t error, uint32_t flags);
-    KvCamHandle camera_ = 0;
-    const TBXTessvikFerroFW* clock_ = nullptr;
+
+    TBXTessvikFerroFW& c_;
     mutable std::mutex mutex_;
     std::condition_variable done_;
-    // Serials: the last frame queued, the last completed, the last a Wait answered for.
-    uint64_t queued_ = 0, completed_ = 0, waited_ = 0;
-    int32_t result_ = KVCAM_OK;
-    int64_t completedAt_ = 0, seenAt_ = 0;
+    std::array<Slot, 2> slots_{};
+    uint64_t serial_ = 0;
 };
 
 // The state every path keeps while its frames run, and the steps they share.

@@ -12,6 +12,10 @@
 
 namespace ferro::support {
 
+// The same on the calling thread: touches every page of the buffer, so the first-write faults
+// are taken now. Nothing changes in the buffer.
+void TouchPages(uint8_t* data, size_t bytes);
+
 class PageWarmer {
 public:
     // Does nothing for a small buffer or when no thread can be had.
