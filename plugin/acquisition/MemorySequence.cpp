@@ -1,5 +1,5 @@
-// The in-memory sequence paths: the streaming path (the driver's frame queue, one frame in
-// flight while the previous one is stamped and shown), the direct path (one synchronous grab
+// The in-memory sequence paths: the streaming path (the driver's frame queue: a frame on its
+// way while the previous one is stamped and shown), the direct path (one synchronous grab
 // per frame, for the MicroDot binned four rows high) and the pre-trigger phase before either.
 #include <bxplatform/ui.h>
 #include <bxview/image_view.h>

@@ -1,8 +1,8 @@
 // What the three sequence paths of Grab share: the per-sequence tables (time stamps, locked
 // frames), the completion of queued frames, the interval wait and the end of a sequence.
 //
-// Thread rule: host thread. The driver's completion thread touches only FrameCompletions,
-// under its lock.
+// Thread rule: host thread. The driver's completion thread touches only a FrameQueue's slots,
+// under its lock; a FrameWarmer's own thread touches only the frames it has claimed.
 #pragma once
 
 #include <bxmm/mm40.h>
