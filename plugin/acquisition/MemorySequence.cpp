@@ -127,6 +127,10 @@ private:
 
 int StreamingRun::Run() {
     Prepare();
+    // The image's memory is made ready before the clock starts; frames back to back need
+    // every page before the first (frames with an interval get theirs meanwhile).
+    warmer_.emplace(image_, frames_);
+    if (c_.FrameRate <= 0) warmer_->Finish(c_);
     c_.SetGrabProgress(0);
     if (g_iTraceLevel >= 3)
         TraceWrite("ferro 1 Post Frame needed for maming stuff TessvikGrab 1061\r\n ");
@@ -139,7 +143,6 @@ int StreamingRun::Run() {
     if (!c_.Abort) c_.DoPreFrameTriggerClick();
     leaves_.Unlock(0, false);
     if (!StartStreaming()) return 0;
-    warmer_.emplace(image_, frames_);
     for (;;) {
         Pass();
         warmer_.reset();  // every frame has been written once

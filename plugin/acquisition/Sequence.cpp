@@ -135,6 +135,15 @@ void FrameWarmer::Claim(int frame) {
     while (busy_.load() == frame) std::this_thread::yield();
 }
 
+void FrameWarmer::Finish(const TBXTessvikFerroFW& control) {
+    while (thread_.joinable() && (next_.load() < frames_ || busy_.load() >= 0)) {
+        if (control.Abort || control.GrabErrorAbort) break;
+        bx::ui::ProcessMessages();
+        bx::kernel::Sleep(1);
+    }
+    stop_ = true;
+}
+
 // ---- Queued frames --------------------------------------------------------------------------
 
 namespace {

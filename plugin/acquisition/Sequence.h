@@ -84,7 +84,9 @@ private:
 };
 
 // Takes the first-write page faults of a fresh image's frames on a thread of its own, ahead of
-// the camera, so neither the camera nor the host thread pays for them while frames run.
+// the camera, so neither the camera nor the host thread pays for them while frames run. (A
+// page touched for the first time can be slow to come by, far slower than a camera fills
+// it, so frames that follow each other back to back are all warmed before the first.)
 // Frames are claimed in order, by the warmer or, when the camera has caught up with it, by the
 // host thread, which the warmer then leaves alone.
 class FrameWarmer {
@@ -98,6 +100,9 @@ public:
     // Before frame k is handed to the camera: the warmer will not touch it from now on (waits
     // while the warmer is on it).
     void Claim(int frame);
+    // Waits until every frame is warm, dispatching messages meanwhile; an abort stops the
+    // warming (the frames left are warmed by the camera's writes, only more slowly).
+    void Finish(const TBXTessvikFerroFW& control);
 
 private:
     void Run();
