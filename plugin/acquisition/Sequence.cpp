@@ -8,6 +8,9 @@
 #include <bxplatform/kernel.h>
 #include <bxplatform/ui.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <system_error>
@@ -88,7 +91,11 @@ void LeafTable::Unlock(int frame, bool written) {
     leaves_[frame] = 0;
 }
 
-// ---- Warming frames ---------------------------------------------------------------------------
+// ---- Warming frames ------------------------------------------------------------------------
+
+namespace {
+constexpr int kWarmerNice = 10;
+}  // namespace
 
 FrameWarmer::FrameWarmer(int32_t image, int frames)
     : image_(static_cast<MM_HANDLE>(image)), frames_(frames) {
@@ -107,6 +114,8 @@ FrameWarmer::~FrameWarmer() {
 }
 
 void FrameWarmer::Run() {
+    // Below the camera's own threads: warming must never hold up a frame.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kWarmerNice);
     while (!stop_) {
         int frame = next_.load();
         if (frame >= frames_) return;

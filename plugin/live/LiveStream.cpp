@@ -248,13 +248,15 @@ void BXTessvikFocus::Stream::Pass() {
             Queue(done);  // its buffer was copied: the camera may fill it again
         }
     }
+    if (shown) {
+        // Raised without the hold, so the host's handler may itself send camera commands.
+        ++t_.FrameCount;
+        t_.frames_shown_.fetch_add(1, std::memory_order_acq_rel);
+        t_.DoLiveFrameUpdate();
+        shown_ = true;
+    }
+    // After the shown frame's event: the host hears of every frame before live video ends.
     if (queueFailed_) ReportQueueFailure();
-    if (!shown) return;
-    // Raised without the hold, so the host's handler may itself send camera commands.
-    ++t_.FrameCount;
-    t_.frames_shown_.fetch_add(1, std::memory_order_acq_rel);
-    t_.DoLiveFrameUpdate();
-    shown_ = true;
 }
 
 bool BXTessvikFocus::Stream::Queue(int slot) {
