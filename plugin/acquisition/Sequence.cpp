@@ -3,11 +3,11 @@
 #include "acquisition/Sequence.h"
 
 #include "camera/Command.h"
-#include "support/PageWarmer.h"
 
 #include <bxplatform/kernel.h>
 #include <bxplatform/ui.h>
 
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -94,7 +94,19 @@ void LeafTable::Unlock(int frame, bool written) {
 // ---- Warming frames ------------------------------------------------------------------------
 
 namespace {
+
 constexpr int kWarmerNice = 10;
+
+// Has the kernel provide the pages of a frame now, as a first write would, without writing
+// anything: whoever reads or writes the frame meanwhile is not disturbed. A frame smaller
+// than a page, or a kernel without the request, is left to its first write.
+void Populate(void* pixels, size_t bytes) {
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto at = reinterpret_cast<uintptr_t>(pixels);
+    const uintptr_t begin = (at + page - 1) & ~(page - 1), end = (at + bytes) & ~(page - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+}
+
 }  // namespace
 
 FrameWarmer::FrameWarmer(int32_t image, int frames)
@@ -119,7 +131,7 @@ void FrameWarmer::Run() {
     while (!stop_) {
         int frame = next_.load();
         if (frame >= frames_) return;
-        // Marked busy before it is taken, so a host that sees it taken waits for it.
+        // Marked busy before it is taken, so Finish cannot see it taken and not yet warm.
         busy_ = frame;
         if (!next_.compare_exchange_strong(frame, frame + 1)) {
             busy_ = -1;
@@ -129,8 +141,8 @@ void FrameWarmer::Run() {
         MM_InitVector(&index, 0);
         MM_CalculateIndexVector(frame, &index, &bounds_);
         const MM_LEAF leaf = MM_GetData(image_, index);
-        if (auto* pixels = static_cast<uint8_t*>(leaf ? MM_Lock(leaf, 0) : nullptr)) {
-            support::TouchPages(pixels, static_cast<size_t>(MM_GetFrameBytes(image_)));
+        if (void* pixels = leaf ? MM_Lock(leaf, 0) : nullptr) {
+            Populate(pixels, static_cast<size_t>(MM_GetFrameBytes(image_)));
             MM_Unlock(leaf, 0);
         }
         busy_ = -1;
@@ -141,7 +153,6 @@ void FrameWarmer::Claim(int frame) {
     int next = next_.load();
     while (next <= frame && !next_.compare_exchange_weak(next, frame + 1)) {
     }
-    while (busy_.load() == frame) std::this_thread::yield();
 }
 
 void FrameWarmer::Finish(const TBXTessvikFerroFW& control) {

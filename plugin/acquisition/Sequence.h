@@ -87,8 +87,8 @@ private:
 // the camera, so neither the camera nor the host thread pays for them while frames run. (A
 // page touched for the first time can be slow to come by, far slower than a camera fills
 // it, so frames that follow each other back to back are all warmed before the first.)
-// Frames are claimed in order, by the warmer or, when the camera has caught up with it, by the
-// host thread, which the warmer then leaves alone.
+// Frames are taken in order, by the warmer or, when the camera has caught up with it, by the
+// host thread, which the warmer then skips.
 class FrameWarmer {
 public:
     FrameWarmer(int32_t image, int frames);
@@ -97,8 +97,8 @@ public:
     FrameWarmer(const FrameWarmer&) = delete;
     FrameWarmer& operator=(const FrameWarmer&) = delete;
 
-    // Before frame k is handed to the camera: the warmer will not touch it from now on (waits
-    // while the warmer is on it).
+    // Frame k goes to the camera now: the warmer skips it (and the frames before it) from now
+    // on. Warming leaves a frame's content alone, so one it is on may go meanwhile.
     void Claim(int frame);
     // Waits until every frame is warm, dispatching messages meanwhile; an abort stops the
     // warming (the frames left are warmed by the camera's writes, only more slowly).
@@ -109,7 +109,7 @@ private:
     MM_HANDLE image_;
     int frames_;
     MM_VECTOR bounds_{};
-    std::atomic<int> next_{0};   // the first frame nobody has claimed
+    std::atomic<int> next_{0};   // the first frame nobody has taken
     std::atomic<int> busy_{-1};  // the frame the warmer is on, or -1
     std::atomic<bool> stop_{false};
     std::thread thread_;
