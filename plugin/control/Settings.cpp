@@ -38,6 +38,7 @@ struct LoadContext {
     std::string CcdMode = "1280 x 1024";
     std::string Range = "High";
     bool FrameIntervalHms = false;
+    int Binning = 1;
 };
 
 // An integer setting limited to lo..hi; anything outside becomes 0.
@@ -122,7 +123,7 @@ const SettingKey kSettingKeys[] = {
     {"Color mode", false, kAny,
      BX_LOAD { f.chk_Color->SetChecked(AsBool(v)); ApplyExposureText(f, c); },
      BX_SAVE { return f.chk_Color->Checked(); }, 9},
-    {"Binning Factor", 1, kAny, BX_LOAD { f.SetBinning(AsInt(v)); },
+    {"Binning Factor", 1, kAny, BX_LOAD { f.SetBinning(c.Binning = AsInt(v)); },
      BX_SAVE { return int{f.BinningFactorX}; }, 10},
     {"Brightness", 0, RangeRule{0, 4095}, BX_LOAD { f.SetGainValue(AsInt(v)); },
      BX_SAVE { return int{f.Brightness}; }, 4},
@@ -347,9 +348,20 @@ void TBXTessvikFerroFW::LoadFromRegistry(const std::string& path) {
     InitialiseArmed = true;
     ApplyRange(*this, context.Range);
     InitialiseCamera();
+    // A first load picks the binning button before the camera has told its choices; now
+    // that it has, the saved binning is taken again.
+    if (CameraReady && BinningFactorX != context.Binning &&
+        std::find(BinningChoices.begin(), BinningChoices.end(), context.Binning) !=
+            BinningChoices.end()) {
+        BinningFactorX = static_cast<int16_t>(context.Binning);
+        ApplyBinningChoice(*this);
+    }
 }
 
 bool TBXTessvikFerroFW::SaveToRegistry(const std::string& path) {
+    // The entry fields as they show the exposure in use: a load applies the checked unit's
+    // field, so a field left from an earlier entry would bring back that exposure instead.
+    RefreshExposureDisplay();
     bx::ini::TIniFile ini(path);
     // The first failure ends the save, keeping what was written.
     for (const SettingKey* key : WritingOrder())

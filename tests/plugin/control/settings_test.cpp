@@ -196,3 +196,37 @@ TEST_F(Settings, ASecondLoadKeepsTheBinningItNames) {
     EXPECT_EQ(CameraParam(KVCAM_PARAM_BINNING), 8);
     EXPECT_EQ(c.hsb_BinningFactorY->Position(), 3);
 }
+
+// What a host sets comes back in a new session: the entry fields are saved as they show the
+// exposure in use, and the binning is applied again once the camera has told its choices.
+TEST_F(Settings, WhatAHostSetSurvivesSaveAndLoadInANewSession) {
+    struct Case {
+        int exposureUs, binning;
+    };
+    for (const Case& test : {Case{2500, 2}, Case{40000, 1}, Case{3'000'000, 4}, Case{777, 1}}) {
+        SCOPED_TRACE(::testing::Message() << test.exposureUs << " us, binning " << test.binning);
+        std::filesystem::remove(path);
+        control.reset();
+        TBXTessvikFerroFW& c = Create();
+        c.LoadFromRegistry(path);
+        ASSERT_TRUE(c.CameraReady) << BoxTexts();
+        c.SetExposureTime(test.exposureUs);
+        c.SetGainValue(300);
+        c.SetOffsetValue(12);
+        c.SetBinning(test.binning);
+        ASSERT_EQ(c.ExposureTime, test.exposureUs);
+        ASSERT_TRUE(c.SaveToRegistry(path));
+
+        control.reset();
+        KvCamSim_Reset();
+        TBXTessvikFerroFW& next = Create();
+        next.LoadFromRegistry(path);
+        ASSERT_TRUE(next.CameraReady) << BoxTexts();
+        EXPECT_EQ(next.ExposureTime, test.exposureUs);
+        EXPECT_EQ(CameraParam(KVCAM_PARAM_EXPOSURE), test.exposureUs);
+        EXPECT_EQ(next.Brightness, 300);
+        EXPECT_EQ(next.Contrast, 12);
+        EXPECT_EQ(next.BinningFactorX, test.binning);
+        EXPECT_EQ(CameraParam(KVCAM_PARAM_BINNING), test.binning);
+    }
+}
