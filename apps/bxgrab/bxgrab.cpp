@@ -1,7 +1,7 @@
 // bxgrab: a command-line host for the camera control. It creates the control as an imaging
 // host does, gives it a headless image view, loads a settings file, opens the camera and
 // takes images, saving them as OME-TIFF or TIFF, runs live video (live.h) or takes timed
-// sequences (grab.h).
+// sequences (grab.h), or asks an external controller its version (controller.h).
 //
 // Exit codes: 0 success (a live run or a grab stopped with Ctrl-C included), 2 bad command
 // line, 3 camera or acquisition failure, 4 output file failure.
@@ -16,6 +16,7 @@
 #include <iostream>
 #include <string>
 
+#include "controller.h"
 #include "grab.h"
 #include "live.h"
 #include "session.h"
@@ -225,6 +226,15 @@ int main(int argc, char** argv) {
     auto* liveCmd = AddLiveCommand(app, live);
     GrabOptions grab;
     auto* grabCmd = AddGrabCommand(app, grab);
+    ControllerOptions controller;
+    auto* controllerCmd =
+        app.add_subcommand("controller", "ask an external controller on a COM port its version");
+    controllerCmd->add_option("--port", controller.port, "port name COMn")->required();
+    controllerCmd->add_option("--send", controller.send,
+                              "send TEXT (followed by CR LF) and print the reply line instead");
+    controllerCmd->footer(
+        "COMn is the device BX_COMn names in the environment (BX_COM1=/dev/ttyUSB0), else\n"
+        "/dev/ttyS{n-1}. The camera is not opened.");
 
     try {
         app.parse(argc, argv);
@@ -242,6 +252,7 @@ int main(int argc, char** argv) {
         if (snapCmd->parsed()) return RunSnap(options, snap);
         if (liveCmd->parsed()) return RunLive(options, live);
         if (grabCmd->parsed()) return RunGrab(options, grab);
+        if (controllerCmd->parsed()) return RunController(options, controller);
     } catch (const Failure& failure) {
         std::cerr << "bxgrab: " << failure.message << "\n";
         return failure.code;

@@ -68,9 +68,11 @@ public:
 
     // ---- Settings file (control/Settings.cpp) --------------------------------------------
     // Loads every setting from the INI file at `path` (a missing file reads as empty), arms
-    // initialisation and initialises the camera.
+    // initialisation and initialises the camera; the saved binning is applied once the camera
+    // has told its choices.
     void LoadFromRegistry(const std::string& path);
-    // Writes every setting to the file; false when the file could not be written.
+    // Writes every setting to the file, the exposure entry fields first brought in line with
+    // the exposure in use (so a load gives it back); false when the file could not be written.
     bool SaveToRegistry(const std::string& path);
 
     // ---- Events (control/Events.cpp; any thread) ------------------------------------------
@@ -100,6 +102,19 @@ public:
     // ---- Camera session (camera/Session.cpp) ---------------------------------------------
     bool InitialiseCamera();
     void UpdateWindowLabel();
+
+    // ---- Serial controller link (camera/SerialLink.cpp) ---------------------------------
+    // Closes an open port; then opens the named one ("" opens nothing) with the controller's
+    // line settings and time-outs. True when the port is open.
+    bool OpenControllerPort(const std::string& name);
+    // Writes `text` and reads one reply line (up to a carriage return, 30 characters at
+    // most) into `reply`; the trace goes to lbl_Diagnosis. False without an open port or reply.
+    bool SendControllerCommand(const std::string& text, std::string& reply);
+    // Asks the controller for its version and shows it in lbl_Version: 0 shown (or no port),
+    // 1 no response and cancelled, 2 retry, 3 unrecognised reply and cancelled.
+    int QueryControllerVersion();
+    // cbo_ControlPort's change: opens the chosen port, asks the version, re-initialises.
+    void ControlPortChange(bx::ui::TObject* sender);
 
     // ---- Camera parameters (camera/Parameters.cpp) ---------------------------------------
     bool SetCameraExposure(double requestedUs);  // also live thread
@@ -258,6 +273,7 @@ private:
     void BindBinningHandlers();       // panel/Binning.cpp
     void BindAutoExposureHandlers();  // panel/AutoExposure.cpp
     void BindLiveHandlers();          // live/BXTessvikFocus.cpp
+    void BindControllerHandlers();    // camera/SerialLink.cpp
 };
 
 // Stops live video (DisableLiveVideo, Quit); always 0 (live/BXTessvikFocus.cpp).

@@ -26,6 +26,7 @@
 //     makes each property change safe.
 #pragma once
 
+#include <bxplatform/serial.h>
 #include <kvcam/kvcam.h>
 
 #include <array>
@@ -80,6 +81,10 @@ public:
     // Which thread owns CameraCommandBusy, and how deeply its commands nest.
     std::atomic<std::thread::id> CommandOwner{};
     int CommandDepth = 0;  // touched by the owner only
+    // The external controller's port: INVALID_SERIAL_HANDLE when not open, 0 when cleared.
+    bx::kernel::SerialHandle SerialPort = bx::kernel::INVALID_SERIAL_HANDLE;  // host
+    uint8_t ControllerBusy = 0;  // host: a command was sent and its reply line is awaited
+    bool ReconnectPort = false;  // host: the port list was changed by the user
 
     // ---- Camera identity and limits (host: written by initialisation) ---------------------
     bool IsMicroDot = false;

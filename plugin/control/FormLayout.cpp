@@ -311,6 +311,7 @@ void TBXTessvikFerroFW::BindHandlers() {
     BindBinningHandlers();
     BindAutoExposureHandlers();
     BindLiveHandlers();
+    BindControllerHandlers();
 }
 
 }  // namespace ferro

@@ -150,6 +150,7 @@ void TBXTessvikFerroFW::UpdateCameraStatus() {
 void TBXTessvikFerroFW::FormDestroy() {
     Quit();
     EndLiveThread();
+    OpenControllerPort({});  // the controller's port closes with the control
     if (CameraHandle != 0) {
         LastCameraError = KvCam_CloseCamera(CameraHandle);
         if (LastCameraError != KVCAM_OK)

@@ -1,6 +1,7 @@
 """Runs bxgrab like a user and checks its files with tifffile, an independent TIFF reader,
 and its PNG pictures with zlib."""
 import os
+import pty
 import re
 import select
 import signal
@@ -8,6 +9,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import xml.etree.ElementTree as ET
 import zlib
 from datetime import datetime, timedelta, timezone
@@ -384,6 +386,38 @@ with tempfile.TemporaryDirectory() as work:
         r = run("--camera", nocam, "grab", *args)
         check(r.returncode == code and said in r.stderr and not os.path.exists(args[-1]),
               f"grab {args}: {r.returncode} {r.stderr}")
+
+    # The controller link on a pseudo-terminal: a thread answers each command line.
+    def controller(reply, *args):
+        master, slave = pty.openpty()
+        done = threading.Event()
+        def answer():
+            while not done.is_set():
+                if select.select([master], [], [], 0.05)[0] and b"\n" in os.read(master, 64):
+                    os.write(master, reply)
+        emulator = threading.Thread(target=answer)
+        emulator.start()
+        env = {"BX_COM3": os.ttyname(slave), "BX_TIME_WARP": "50"}
+        r = run("controller", "--port", "COM3", *args, env=env)
+        done.set()
+        emulator.join()  # before the descriptors close and their numbers come back
+        os.close(slave)
+        os.close(master)
+        return r
+
+    controller_cases = [
+        (b"VER 2.4\r", [], 0, "controller version: 2.4"),
+        (b"OK 42\r", ["--send", "STATUS"], 0, "OK 42"),
+        (b"HUH\r", [], 3, "unrecognised response"),
+        (b"", [], 3, "Read Error"),
+    ]
+    for reply, args, code, said in controller_cases:
+        r = controller(reply, *args)
+        check(r.returncode == code and said in r.stdout + r.stderr,
+              f"controller {reply} {args}: {r.returncode} {r.stdout} {r.stderr[-300:]}")
+    r = run("controller", "--port", "COM3", env={"BX_COM3": "/nonexistent/port"})
+    check(r.returncode == 3 and "Unable to Open COM Port" in r.stderr,
+          f"controller missing port: {r.returncode} {r.stderr}")
 
 
 print("bxgrab end-to-end:", "ok" if not failures else f"{len(failures)} checks failed")
