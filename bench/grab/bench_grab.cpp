@@ -36,11 +36,6 @@ constexpr int kBaselineFrames = 120;
 constexpr int kJitterFrames = 200;
 constexpr int kJitterIntervalMs = 50;
 
-std::string WorkDir() {
-    const char* dir = std::getenv("BENCH_GRAB_DIR");
-    return dir && *dir ? dir : BX_BENCH_DEFAULT_DIR;
-}
-
 struct RateFigure {
     double oursFps = 0;
     double cameraFps = 0;
@@ -156,7 +151,7 @@ void PrintJitter(const JitterFigure& jitter) {
 int main() {
     bx::kernel::SetTimeWarp(1);
     bx::ui::ScopedUiBackend quiet(std::make_shared<bx::ui::ScriptedUi>());
-    const std::string dir = WorkDir();
+    const std::string dir = grabbench::WorkDir();
     auto control = grabbench::OpenControl(kCamera, kExposureUs);
     ferro::TBXTessvikFerroFW& c = *control;
     std::printf("camera %dx%d, image %dx%d, exposure %d us\n", c.CcdWidth, c.CcdHeight,

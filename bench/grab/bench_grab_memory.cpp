@@ -29,11 +29,6 @@ constexpr int kFrames = 256;       // 2 GiB of 8 MiB frames
 constexpr int kSavedFrames = 128;  // 1 GiB
 constexpr int kRuns = 2;
 
-std::string WorkDir() {
-    const char* dir = std::getenv("BENCH_GRAB_DIR");
-    return dir && *dir ? dir : BX_BENCH_DEFAULT_DIR;
-}
-
 // A field of /proc/self/status in bytes (it is given in kB).
 long StatusBytes(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -111,7 +106,7 @@ SaveFigure MeasureSave(MM_HANDLE image, size_t bytes, const std::string& dir) {
 int main() {
     bx::kernel::SetTimeWarp(1);
     bx::ui::ScopedUiBackend quiet(std::make_shared<bx::ui::ScriptedUi>());
-    const std::string dir = WorkDir();
+    const std::string dir = grabbench::WorkDir();
     auto control = grabbench::OpenControl(kCamera, kExposureUs);
     const MemoryFigure memory = MeasureMemory(*control);
     // After the memory figure, so its buffers are not counted.

@@ -30,6 +30,12 @@
 
 namespace grabbench {
 
+// Where the benchmarks put their files: BENCH_GRAB_DIR, else the build directory.
+inline std::string WorkDir() {
+    const char* dir = std::getenv("BENCH_GRAB_DIR");
+    return dir && *dir ? dir : BX_BENCH_DEFAULT_DIR;
+}
+
 inline double Percentile(std::vector<double> values, double p) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());

@@ -35,6 +35,9 @@ public:
 
 protected:
     void RunPreTrigger();
+    // The start of the timed frames: progress 0 (raised when `raiseProgress`), the view
+    // given the image, the time values and the clock; frame 0 is let go until its turn.
+    void BeginTimedFrames(bool raiseProgress);
     void ShowFrame(int frame);
     // End of a path: the record and the cut, then the closing events.
     void Finish(int completed, bool withDescription);
@@ -75,6 +78,23 @@ void MemoryRun::RunPreTrigger() {
         bx::ui::ProcessMessages();
     }
     c_.PreTriggerRunning = false;
+}
+
+void MemoryRun::BeginTimedFrames(bool raiseProgress) {
+    if (raiseProgress)
+        c_.SetGrabProgress(0);
+    else
+        c_.GrabProgress = 0;  // stored without the event
+    if (g_iTraceLevel >= 3)
+        TraceWrite("ferro 1 Post Frame needed for maming stuff TessvikGrab 1061\r\n ");
+    c_.DoPostFrameTriggerClick();
+    if (auto* view = c_.View()) view->SetMMImage(static_cast<MM_HANDLE>(image_));
+    c_.SetTimeToNextFrame(0);
+    c_.SetTimeElapsed(0);
+    c_.SetTimeRemaining(0);
+    StartClock(stamps_);
+    if (!c_.Abort) c_.DoPreFrameTriggerClick();
+    leaves_.Unlock(0, false);
 }
 
 void MemoryRun::ShowFrame(int frame) {
@@ -131,17 +151,7 @@ int StreamingRun::Run() {
     // every page before the first (frames with an interval get theirs meanwhile).
     warmer_.emplace(image_, frames_);
     if (c_.FrameRate <= 0) warmer_->Finish(c_);
-    c_.SetGrabProgress(0);
-    if (g_iTraceLevel >= 3)
-        TraceWrite("ferro 1 Post Frame needed for maming stuff TessvikGrab 1061\r\n ");
-    c_.DoPostFrameTriggerClick();
-    if (auto* view = c_.View()) view->SetMMImage(static_cast<MM_HANDLE>(image_));
-    c_.SetTimeToNextFrame(0);
-    c_.SetTimeElapsed(0);
-    c_.SetTimeRemaining(0);
-    StartClock(stamps_);
-    if (!c_.Abort) c_.DoPreFrameTriggerClick();
-    leaves_.Unlock(0, false);
+    BeginTimedFrames(true);
     if (!StartStreaming()) return 0;
     for (;;) {
         Pass();
@@ -308,17 +318,7 @@ private:
 
 int DirectRun::Run() {
     Prepare();
-    c_.GrabProgress = 0;  // stored without the event
-    if (g_iTraceLevel >= 3)
-        TraceWrite("ferro 1 Post Frame needed for maming stuff TessvikGrab 1061\r\n ");
-    c_.DoPostFrameTriggerClick();
-    if (auto* view = c_.View()) view->SetMMImage(static_cast<MM_HANDLE>(image_));
-    c_.SetTimeToNextFrame(0);
-    c_.SetTimeElapsed(0);
-    c_.SetTimeRemaining(0);
-    StartClock(stamps_);
-    if (!c_.Abort) c_.DoPreFrameTriggerClick();
-    leaves_.Unlock(0, false);
+    BeginTimedFrames(false);
     c_.LastCameraError = KvCam_SetStreaming(c_.CameraHandle, 1);
 
     int k = 0;

@@ -15,17 +15,9 @@
 
 using namespace ferro;
 using ferro::testing::AcquisitionTest;
+using ferro::testing::FailureText;
 
 namespace {
-
-std::string FailureText(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ControlFailure& failure) {
-        return failure.what();
-    }
-    return "<no failure>";
-}
 
 class Sequence : public AcquisitionTest {
 protected:

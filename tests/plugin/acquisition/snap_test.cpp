@@ -6,21 +6,9 @@
 
 using namespace ferro;
 using ferro::testing::AcquisitionTest;
+using ferro::testing::FailureText;
 using ferro::testing::kSmallCountingCamera;
 using CallKind = bx::view::THeadlessImageView::CallKind;
-
-namespace {
-
-std::string FailureText(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ControlFailure& failure) {
-        return failure.what();
-    }
-    return "<no failure>";
-}
-
-}  // namespace
 
 // ---- Snap ------------------------------------------------------------------------------------
 
