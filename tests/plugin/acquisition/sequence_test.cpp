@@ -134,7 +134,7 @@ TEST_F(Sequence, StreamsFramesWithProgressEventsAndRecordInOrder) {
     EXPECT_EQ(info->dims[2].units, "ms");
     ExpectConsecutive(Counters(image));
     const std::vector<double> times = Times(image);
-    for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i], times[i - 1]);  // whole ms
     EXPECT_NE(bx::mm::Comment(image).value_or("").find("Exposure=400"), std::string::npos);
     EXPECT_EQ(bx::mm::Comment(image).value_or("").find("Frame Rate="), std::string::npos);
     EXPECT_EQ(c.GetImage(), static_cast<int32_t>(image));
@@ -235,8 +235,9 @@ TEST_F(Sequence, RecycleOverwritesInOrderAndIsNeverCut) {
     EXPECT_EQ(counters[0], counters[2] + 1);
     EXPECT_GT(counters[2], 3u);
     const std::vector<double> times = Times(image);
-    EXPECT_GT(times[1], times[0]);
-    EXPECT_GT(times[0], times[2]);  // the stamps are those of each frame's last pass
+    // Whole milliseconds: short frames may share one.
+    EXPECT_GE(times[1], times[0]);
+    EXPECT_GE(times[0], times[2]);  // the stamps are those of each frame's last pass
 }
 
 TEST_F(Sequence, ARunningGrabOrLiveVideoRefusesAGrab) {
@@ -411,7 +412,7 @@ TEST_F(Sequence, DiskPathWaitsAtItsGateThenWritesEveryFrameToTheDevice) {
     EXPECT_EQ(counters.size(), 4u);
     ExpectConsecutive(counters);
     const std::vector<double> times = Times(image);
-    for (size_t i = 1; i < times.size(); ++i) EXPECT_GT(times[i], times[i - 1]);
+    for (size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i], times[i - 1]);  // whole ms
 }
 
 // A gate nobody opens does not hold the host: an abort ends it, and no frame is taken.
