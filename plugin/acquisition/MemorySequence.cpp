@@ -286,10 +286,11 @@ void StreamingRun::QueueFrame(int k) {
 }
 
 // A frame that still fails after its retries ends the sequence; the image is cut before it.
+// An abort while the frame waited (for its trigger) ends it like any abort.
 bool StreamingRun::CompleteFrame(int k, int behind) {
     if (queue_.Complete(k, behind)) return true;
     leaves_.Unlock(k, false);
-    failure_ = kGrabFailure;
+    if (!c_.Abort && !c_.GrabErrorAbort) failure_ = kGrabFailure;
     failureError_ = c_.LastCameraError;
     return false;
 }

@@ -173,6 +173,8 @@ constexpr int kFrameRetries = 2;
 // How long a queued frame may take beyond its exposure before it counts as failed: two frames
 // of readout at the slowest speed and the driver's own latency, with room to spare.
 constexpr int64_t kFrameGraceMs = 5000;
+// How often the host's messages are dispatched while a frame waits for its external trigger.
+constexpr int64_t kTriggerDispatchMs = 50;
 
 }  // namespace
 
@@ -228,18 +230,34 @@ int64_t FrameQueue::CompletedAt(int id) const {
 }
 
 int32_t FrameQueue::Wait(int id) {
-    const int64_t bound = ExposureMs(c_.ExposureTime) + kFrameGraceMs;
+    const int64_t bound = c_.FrameWaitBoundMs(kFrameGraceMs);
+    // A frame waiting for its external trigger may wait long: the host's messages are
+    // dispatched meanwhile, so that its Abort can end the wait.
+    const bool dispatch = c_.ExternalTriggerActive;
     const int64_t start = c_.CurrentMilliseconds();
+    int64_t dispatched = start;
     // One warped millisecond at a time, but woken at once by the completion.
     const auto step = std::chrono::duration<double, std::milli>(1.0 / bx::kernel::TimeWarp());
     std::unique_lock lock(mutex_);
     Slot& s = slot(id);
     if (s.Serial == 0) return KVCAM_ERR_FAILED;  // never queued
     while (!s.Done) {
-        if (c_.CurrentMilliseconds() - start > bound) {
+        const int64_t now = c_.CurrentMilliseconds();
+        if (now - start > bound) {
             lock.unlock();
             CancelAll();
             return KVCAM_ERR_TIMEOUT;
+        }
+        if (dispatch && now - dispatched >= kTriggerDispatchMs) {
+            lock.unlock();
+            bx::ui::ProcessMessages();
+            dispatched = c_.CurrentMilliseconds();
+            if (c_.Abort) {
+                CancelAll();
+                return KVCAM_ERR_ABORTED;
+            }
+            lock.lock();
+            continue;
         }
         done_.wait_for(lock, step);
     }

@@ -64,6 +64,24 @@ FrameShape QueryFrameShape(TBXTessvikFerroFW& form) {
     return shape;
 }
 
+// One KvCam_GrabFrame. In external trigger mode a frame whose trigger did not come within the
+// driver's own grab time-out is asked for again until the user's trigger time-out has passed.
+int32_t GrabAwaitingTrigger(TBXTessvikFerroFW& form, KvCamFrame& frame) {
+    void* const buffer = frame.buffer;
+    const uint32_t bytes = frame.bufferSize;
+    const int64_t start = form.CurrentMilliseconds();
+    const int64_t bound = form.FrameWaitBoundMs(0);
+    for (;;) {
+        frame = KvCamFrame{};
+        frame.buffer = buffer;
+        frame.bufferSize = bytes;
+        const int32_t result = KvCam_GrabFrame(form.CameraHandle, &frame);
+        if (result != KVCAM_ERR_TIMEOUT || !form.ExternalTriggerActive ||
+            form.CurrentMilliseconds() - start >= bound)
+            return result;
+    }
+}
+
 // Colour: the Bayer frame lands in a temporary and is demosaiced into the caller's buffer
 // (or, with software binning, into a second temporary that is then reduced). A failed grab
 // is not retried and leaves the caller's buffer untouched.
@@ -79,7 +97,7 @@ int32_t GrabColourFrame(TBXTessvikFerroFW& form, uint8_t* dst, size_t capacity,
         // fresh store frame; its page faults are taken while the camera exposes.
         support::PageWarmer warm(shape.Binning ? nullptr : dst,
                                  std::min(capacity, size_t{shape.RawBytes} * 3));
-        form.LastCameraError = KvCam_GrabFrame(form.CameraHandle, &rawFrame);
+        form.LastCameraError = GrabAwaitingTrigger(form, rawFrame);
     }
     if (form.LastCameraError != KVCAM_OK) return form.LastCameraError;
 
@@ -116,7 +134,7 @@ int32_t GrabWithRetries(TBXTessvikFerroFW& form, uint8_t* target, uint32_t rawBy
         frame = KvCamFrame{};
         frame.buffer = target;
         frame.bufferSize = rawBytes;
-        const int32_t result = KvCam_GrabFrame(form.CameraHandle, &frame);
+        const int32_t result = GrabAwaitingTrigger(form, frame);
         form.LastCameraError = result;
         if (result == KVCAM_OK) return result;
         if (++failures > kQuietGrabFailures) {
@@ -160,6 +178,12 @@ int32_t GrabGreyFrame(TBXTessvikFerroFW& form, uint8_t* dst, size_t capacity,
 }
 
 }  // namespace
+
+int64_t TBXTessvikFerroFW::FrameWaitBoundMs(int64_t graceMs) const {
+    const int64_t exposureMs = (std::max(ExposureTime.load(), 0) + int64_t{999}) / 1000;
+    return exposureMs +
+           (ExternalTriggerActive ? int64_t{ExternalTriggerTimeoutS.load()} * 1000 : graceMs);
+}
 
 bool TBXTessvikFerroFW::SoftwareBinningApplies() const {
     return CameraTypeIsMicroDot() && RoiBinning.X > 1 && !SeparateBinningSupported;

@@ -105,6 +105,11 @@ bool ReadSettingsAndSetTrigger(TBXTessvikFerroFW& form, CameraCommand& command) 
             "not succeed.",
             kCaptionError);
     }
+    // What the camera now does decides how long a frame may wait for its trigger.
+    int32_t trigger = KVCAM_TRIGGER_FREE_RUN;
+    form.ExternalTriggerActive =
+        KvCam_GetParam(form.CameraSettings.get(), KVCAM_PARAM_TRIGGER, &trigger) == KVCAM_OK &&
+        trigger == KVCAM_TRIGGER_EXTERNAL;
     return true;
 }
 

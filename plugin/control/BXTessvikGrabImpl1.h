@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "control/ControlState.h"
 #include "control/Events.h"
@@ -71,9 +72,19 @@ public:
     // initialisation and initialises the camera; the saved binning is applied once the camera
     // has told its choices.
     void LoadFromRegistry(const std::string& path);
-    // Writes every setting to the file, the exposure entry fields first brought in line with
-    // the exposure in use (so a load gives it back); false when the file could not be written.
+    // Writes every setting to the file, the exposure and frame interval fields first brought
+    // in line with the values in use (so a load gives them back); false when the file could
+    // not be written.
     bool SaveToRegistry(const std::string& path);
+    // One setting as a save would write it now.
+    struct SettingText {
+        std::string Key, Value;
+    };
+    // Every setting a save writes, in its writing order, with the text it would write (the
+    // entry fields are first brought in line, as a save does).
+    std::vector<SettingText> SettingsAsText();
+    // The one section of the settings file.
+    static const std::string& SettingsSection();
 
     // ---- Events (control/Events.cpp; any thread) ------------------------------------------
     virtual void DoProcessUpdate();
@@ -144,6 +155,9 @@ public:
     void ConvertBayerFrame(void* buffer, uint32_t rawBytes, const KvCamFrame& descriptor);
     // Whether the MicroDot software binning applies to frames now.
     bool SoftwareBinningApplies() const;
+    // How long a frame may take to arrive, in milliseconds: its exposure and `graceMs`; in
+    // external trigger mode its exposure and the user's trigger time-out instead.
+    int64_t FrameWaitBoundMs(int64_t graceMs) const;
 
     // ---- Panel: depth, colour, readout speed, gain and offset (panel/DepthGain.cpp) -------
     void RangeHighClick();    // "12"
@@ -183,6 +197,11 @@ public:
 
     // ---- Panel: binning and window (panel/Binning.cpp) -----------------------------------
     void SelectBinning(int position);
+
+    // ---- Panel: frame interval, triggers and edit lock (panel/GrabOptions.cpp) -----------
+    // The frame interval fields of the checked unit give FrameRate again: a host that set
+    // FrameRate itself gets the fields rewritten (the unit changes when they cannot hold it).
+    void RefreshFrameIntervalFields();
 
     // ---- Panel: auto-exposure (panel/AutoExposure.cpp) -----------------------------------
     // One auto-exposure run: grabs frames into `buffer` (the live thread's display buffer,
@@ -274,6 +293,7 @@ private:
     void BindAutoExposureHandlers();  // panel/AutoExposure.cpp
     void BindLiveHandlers();          // live/BXTessvikFocus.cpp
     void BindControllerHandlers();    // camera/SerialLink.cpp
+    void BindGrabOptionsHandlers();   // panel/GrabOptions.cpp
 };
 
 // Stops live video (DisableLiveVideo, Quit); always 0 (live/BXTessvikFocus.cpp).

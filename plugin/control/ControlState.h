@@ -32,6 +32,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -153,6 +154,16 @@ public:
         FrameIntervalMs = 0;
     std::atomic<int> ExposureHours{0}, ExposureMinutes{0}, ExposureSeconds{0}, ExposureMs{0},
         ExposureUs{0};
+    // The frame interval the four fields give in their checked unit (ms); FrameRate takes it.
+    int EntryFrameInterval = 0;
+    // How long a frame may wait for its external trigger, in seconds: the user's own bound.
+    std::atomic<int> ExternalTriggerTimeoutS{1000};
+    // The camera was last initialised in external trigger mode (set by InitialiseCamera).
+    std::atomic<bool> ExternalTriggerActive{false};
+    // The edit lock: settings that affect existing protocols are unlocked.
+    bool SettingsUnlocked = false;
+    // Told of every change of the edit lock (true: unlocked); it changes nothing else.
+    std::function<void(bool unlocked)> EditLockChanged;
 
     // ---- Palette (host) ----------------------------------------------------------------
     // Lives as long as the form, so nothing that may still use it can see it freed.

@@ -29,6 +29,23 @@ TMaskEdit* MakeMaskEdit(TForm& form, const char* name, TControl* parent, const c
     return edit;
 }
 
+// A 12 x 14 padlock for the edit lock's glyph, its shackle raised when open.
+TBitmap PadlockGlyph(bool open) {
+    constexpr int kWidth = 12, kHeight = 14;
+    constexpr uint32_t kBody = 0x00A0A0A0, kShackle = 0x00404040, kClear = 0x00FFFFFF;
+    TBitmap glyph{kWidth, kHeight, std::vector<uint32_t>(kWidth * kHeight, kClear)};
+    auto put = [&](int x, int y, uint32_t colour) { glyph.Pixels[y * kWidth + x] = colour; };
+    for (int y = 7; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) put(x, y, kBody);
+    const int lift = open ? 2 : 0;  // an open shackle stands clear of the body on one side
+    for (int x = 2; x < 10; ++x) put(x, 0, kShackle);
+    for (int y = 1; y < 7; ++y) {
+        put(2, y, kShackle);
+        if (y < 7 - lift) put(9, y, kShackle);
+    }
+    return glyph;
+}
+
 TUpDown* MakeUpDown(TForm& form, const char* name, TControl* parent, int min, int max, int position,
                     int left, int top) {
     auto* spin = Make<TUpDown>(form, name, parent, {}, left, top, 16, 21);
@@ -236,8 +253,35 @@ void PanelControls::CreateAcquirePage(TForm& f) {
     cmd_EditLock->Hide();
     img_Open = Make<TImage>(f, "img_Open", tab_Acquire);
     img_Closed = Make<TImage>(f, "img_Closed", tab_Acquire);
+    img_Open->SetPicture(PadlockGlyph(true));
+    img_Closed->SetPicture(PadlockGlyph(false));
     img_Open->Hide();
     img_Closed->Hide();
+}
+
+// The hidden "Grab Options" page: entry fields nothing reads (the exposure field that acts
+// is the Acquire page's).
+void PanelControls::CreateGrabOptionsPage(TForm& f) {
+    struct Row {
+        const char* caption;
+        const char* name;
+    };
+    const Row rows[] = {{"Number of Frames", "med_opt_NumberOfFrames"},
+                        {"Frame Rate", "med_opt_FrameRate"},
+                        {"Exposure Time", "med_opt_ExposureTime"},
+                        {"Start Trigger", "med_opt_StartTrigger"},
+                        {"Stop Trigger", "med_opt_StopTrigger"},
+                        {"Pre-Trigger Frames", "med_opt_PreTriggerFrames"},
+                        {"Post-Trigger Frames", "med_opt_PostTriggerFrames"}};
+    TGroupBox* g =
+        Make<TGroupBox>(f, "grp_GrabOptions", tab_GrabOptions, "Grab Options", 6, 6, 330, 220);
+    int top = 18;
+    for (const Row& row : rows) {
+        Make<TLabel>(f, (std::string("lbl") + (row.name + 3)).c_str(), g, row.caption, 8, top);
+        MakeMaskEdit(f, row.name, g, "!9999999;1;_", "", 150, top);
+        top += 24;
+    }
+    Make<TCheckBox>(f, "chk_opt_Recycle", g, "Recycle", 8, top);
 }
 
 // Triggers page: trigger mode and the minimum time-out.
@@ -301,6 +345,7 @@ void PanelControls::CreateControls(TForm& f) {
     CreateGainOffsetGroup(f);
     CreateAcquirePage(f);
     CreateTriggersPage(f);
+    CreateGrabOptionsPage(f);
     CreateDevicePage(f);
     AcquistionParameters->SetActivePage(tab_Camera);
 }
@@ -312,6 +357,7 @@ void TBXTessvikFerroFW::BindHandlers() {
     BindAutoExposureHandlers();
     BindLiveHandlers();
     BindControllerHandlers();
+    BindGrabOptionsHandlers();
 }
 
 }  // namespace ferro

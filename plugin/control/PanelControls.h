@@ -147,6 +147,7 @@ private:
     void CreateGainOffsetGroup(bx::ui::TForm& form);
     void CreateAcquirePage(bx::ui::TForm& form);
     void CreateTriggersPage(bx::ui::TForm& form);
+    void CreateGrabOptionsPage(bx::ui::TForm& form);
     void CreateDevicePage(bx::ui::TForm& form);
 };
 

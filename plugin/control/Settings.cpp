@@ -39,6 +39,11 @@ struct LoadContext {
     std::string Range = "High";
     bool FrameIntervalHms = false;
     int Binning = 1;
+    std::optional<bool> ExternalTrigger;  // unset: the file does not say
+    struct {
+        bool Windowed = false;
+        int Left = 0, Top = 0, Right = 0, Bottom = 0;
+    } Window;
 };
 
 // An integer setting limited to lo..hi; anything outside becomes 0.
@@ -96,6 +101,12 @@ void ApplyAutoExposureLevel(Form& f, int level) {
             f.rbn_100->SetChecked(true), f.AutoExposureTarget = 1.0;
             break;
     }
+}
+
+// A usable trigger time-out (whole seconds, positive) replaces the one in use.
+void ApplyTriggerTimeout(Form& f, int seconds) {
+    if (seconds > 0) f.ExternalTriggerTimeoutS = seconds;
+    f.txt_MinTimeout->SetText(IntToStr(f.ExternalTriggerTimeoutS));
 }
 
 #define BX_LOAD                                                     \
@@ -183,6 +194,22 @@ const SettingKey kSettingKeys[] = {
      BX_SAVE { return f.AutoExposureLevel; }, 31},
     {"Connect at Start", true, kAny, BX_LOAD { f.chk_ConnectAtStart->SetChecked(AsBool(v)); },
      BX_SAVE { return f.chk_ConnectAtStart->Checked(); }, 32},
+    // Newer keys, read last and written last: older files lack them and take the defaults.
+    // Without the key (an older file) the trigger buttons stay as they are.
+    {"External Trigger", -1, kAny, BX_LOAD { if (AsInt(v) >= 0) c.ExternalTrigger = AsInt(v) != 0; },
+     BX_SAVE { return f.rbtn_ExternalTrigger->Checked(); }, 33},
+    {"External Trigger Timeout (s)", 1000, kAny, BX_LOAD { ApplyTriggerTimeout(f, AsInt(v)); },
+     BX_SAVE { return f.ExternalTriggerTimeoutS.load(); }, 34},
+    {"Windowed Grab", false, kAny, BX_LOAD { c.Window.Windowed = AsBool(v); },
+     BX_SAVE { return f.WindowedGrab.load(); }, 35},
+    {"Grab Window Left", 0, kAny, BX_LOAD { c.Window.Left = AsInt(v); },
+     BX_SAVE { return f.GrabWindowLeft.load(); }, 36},
+    {"Grab Window Top", 0, kAny, BX_LOAD { c.Window.Top = AsInt(v); },
+     BX_SAVE { return f.GrabWindowTop.load(); }, 37},
+    {"Grab Window Right", 0, kAny, BX_LOAD { c.Window.Right = AsInt(v); },
+     BX_SAVE { return f.GrabWindowRight.load(); }, 38},
+    {"Grab Window Bottom", 0, kAny, BX_LOAD { c.Window.Bottom = AsInt(v); },
+     BX_SAVE { return f.GrabWindowBottom.load(); }, 39},
 };
 // clang-format on
 #undef BX_LOAD
@@ -284,6 +311,47 @@ void ShowLoadedValues(Form& f, const LoadContext& c) {
     f.med_grab_FrameInterval3->SetText(IntToStr(f.FrameIntervalMs));
 }
 
+// The trigger button's handler reopens a ready camera when the mode changes (a second load).
+void ApplyTriggerMode(Form& f, const LoadContext& c) {
+    if (c.ExternalTrigger)
+        (*c.ExternalTrigger ? f.rbtn_ExternalTrigger : f.rbtn_FreeRun)->SetChecked(true);
+}
+
+// A saved sub-window, once the camera is open at the saved binning (which clears the window).
+void ApplySubWindow(Form& f, const LoadContext& c) {
+    if (!c.Window.Windowed || !f.CameraReady) return;
+    f.GrabWindowLeft = c.Window.Left;
+    f.GrabWindowTop = c.Window.Top;
+    f.GrabWindowRight = c.Window.Right;
+    f.GrabWindowBottom = c.Window.Bottom;
+    f.WindowedGrab = true;
+    f.btn_Window->SetCaption("Full Chip");
+    f.RebuildRegion();
+}
+
+// The entry fields as they show the exposure and the frame interval in use: a load applies
+// the checked unit's fields, so a field left from an earlier entry would bring back its value.
+void RefreshEntryFields(Form& f) {
+    f.RefreshExposureDisplay();
+    f.RefreshFrameIntervalFields();
+}
+
+std::string ValueText(const SettingValue& value) {
+    return std::visit(
+        [](const auto& v) -> std::string {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, int>)
+                return IntToStr(v);
+            else if constexpr (std::is_same_v<T, bool>)
+                return v ? "1" : "0";
+            else if constexpr (std::is_same_v<T, std::string>)
+                return v;
+            else
+                return FloatToStr(v);
+        },
+        value);
+}
+
 // The unit buttons' handlers apply the frame interval and the exposure entries.
 void ApplyUnits(Form& f, const LoadContext& c) {
     (c.FrameIntervalHms ? f.rbn_grab_FrameInterval : f.rbn_grab_FrameInterval1)->CheckAndClick();
@@ -344,6 +412,7 @@ void TBXTessvikFerroFW::LoadFromRegistry(const std::string& path) {
     ShowLoadedValues(*this, context);
     CopyMappingToLive();
     ApplyUnits(*this, context);
+    ApplyTriggerMode(*this, context);
     ApplyBinningChoice(*this);
     InitialiseArmed = true;
     ApplyRange(*this, context.Range);
@@ -356,17 +425,28 @@ void TBXTessvikFerroFW::LoadFromRegistry(const std::string& path) {
         BinningFactorX = static_cast<int16_t>(context.Binning);
         ApplyBinningChoice(*this);
     }
+    ApplySubWindow(*this, context);
 }
 
 bool TBXTessvikFerroFW::SaveToRegistry(const std::string& path) {
-    // The entry fields as they show the exposure in use: a load applies the checked unit's
-    // field, so a field left from an earlier entry would bring back that exposure instead.
-    RefreshExposureDisplay();
+    RefreshEntryFields(*this);
     bx::ini::TIniFile ini(path);
     // The first failure ends the save, keeping what was written.
     for (const SettingKey* key : WritingOrder())
         if (!WriteKey(ini, *key, key->Save(*this))) return false;
     return true;
+}
+
+std::vector<TBXTessvikFerroFW::SettingText> TBXTessvikFerroFW::SettingsAsText() {
+    RefreshEntryFields(*this);
+    std::vector<SettingText> out;
+    for (const SettingKey* key : WritingOrder())
+        out.push_back({key->Name, ValueText(key->Save(*this))});
+    return out;
+}
+
+const std::string& TBXTessvikFerroFW::SettingsSection() {
+    return kSection;
 }
 
 }  // namespace ferro

@@ -52,7 +52,7 @@ TEST_F(Lifecycle, DefaultsAfterCreationAndAfterLoadingNoFile) {
         {"offset", number([](const F& c) { return c.Contrast.load(); }), "0", "0"},
         {"offset label", [](const F& c) { return c.lbl_ContrastValue->Caption(); }, "0", "0"},
         {"exposure", number([](const F& c) { return c.ExposureTime.load(); }), "400", ""},
-        {"frame rate", number([](const F& c) { return c.FrameRate.load(); }), "400", "400"},
+        {"frame rate", number([](const F& c) { return c.FrameRate.load(); }), "400", "0"},
         {"frames", number([](const F& c) { return c.NumberOfFrames.load(); }), "10", "10"},
         {"bit depth", number([](const F& c) { return c.BitDepth.load(); }), "12", "12"},
         {"max bit depth", number([](const F& c) { return c.MaxBitDepth; }), "12", "12"},

@@ -172,7 +172,14 @@ TEST_F(Settings, SaveWritesEveryKeyButTraceLevelInTheWritingOrder) {
                                                "Exposure Time us Selected",
                                                "Readout Fast",
                                                "AE Level",
-                                               "Connect at Start"};
+                                               "Connect at Start",
+                                               "External Trigger",
+                                               "External Trigger Timeout (s)",
+                                               "Windowed Grab",
+                                               "Grab Window Left",
+                                               "Grab Window Top",
+                                               "Grab Window Right",
+                                               "Grab Window Bottom"};
     EXPECT_EQ(keys, expected);
 }
 
