@@ -137,6 +137,10 @@ int32_t GrabWithRetries(TBXTessvikFerroFW& form, uint8_t* target, uint32_t rawBy
         const int32_t result = GrabAwaitingTrigger(form, frame);
         form.LastCameraError = result;
         if (result == KVCAM_OK) return result;
+        // A trigger that did not come within the user's time-out is not retried quietly: each
+        // retry would wait that long again.
+        if (result == KVCAM_ERR_TIMEOUT && form.ExternalTriggerActive)
+            failures = std::max(failures, kQuietGrabFailures);
         if (++failures > kQuietGrabFailures) {
             const int answer =
                 Application().MessageBox("KvCam_GrabFrame() error!", "Error", MB_ABORTRETRYIGNORE);

@@ -40,6 +40,7 @@ struct LoadContext {
     bool FrameIntervalHms = false;
     int Binning = 1;
     std::optional<bool> ExternalTrigger;  // unset: the file does not say
+    std::optional<int> ExposureUs;        // "Exposure Time", once read as a number
     struct {
         bool Windowed = false;
         int Left = 0, Top = 0, Right = 0, Bottom = 0;
@@ -74,8 +75,9 @@ void ShowExposurePart(TMaskEdit* field, int value) {
 // The exposure text is converted once the colour mode is known. The one read that can fail:
 // a non-numeric text throws the toolkit's conversion error, which switches to the fallback
 // set. A number beyond an int saturates (the camera's limits then apply).
-void ApplyExposureText(Form& f, const LoadContext& c) {
-    f.SetExposureTime(support::TruncateToInt32(StrToFloat(c.ExposureText)));
+void ApplyExposureText(Form& f, LoadContext& c) {
+    c.ExposureUs = support::TruncateToInt32(StrToFloat(c.ExposureText));
+    f.SetExposureTime(*c.ExposureUs);
 }
 
 std::string RangeText(const Form& f) {
@@ -412,6 +414,12 @@ void TBXTessvikFerroFW::LoadFromRegistry(const std::string& path) {
     ShowLoadedValues(*this, context);
     CopyMappingToLive();
     ApplyUnits(*this, context);
+    // The exposure in use when the file was written wins over the entry fields, which a host
+    // setting the exposure (or another tool writing the file) may have left behind.
+    if (context.ExposureUs && ExposureTime != *context.ExposureUs) {
+        SetExposureTime(*context.ExposureUs);
+        RefreshExposureDisplay();
+    }
     ApplyTriggerMode(*this, context);
     ApplyBinningChoice(*this);
     InitialiseArmed = true;

@@ -473,3 +473,38 @@ TEST_F(Sequence, DiskWritesAreRetriedAndAFailureThatStaysIsReported) {
         bx::mm::CloseDisk();
     }
 }
+
+// On an external trigger each frame waits for its pulse, however far apart the pulses are,
+// up to the user's time-out.
+TEST_F(Sequence, ExternalTriggerFramesWaitForPulsesFurtherApartThanAFreeFrameMayTake) {
+    const std::string camera =
+        std::string(ferro::testing::kSmallCountingCamera) + "[trigger]\nexternal_period_ms = 20000\n";
+    TBXTessvikFerroFW& c = Open(3, 0, camera.c_str());
+    c.ExternalTriggerTimeoutS = 30;  // a free frame would be given up after three tries of 5 s
+    c.rbtn_ExternalTrigger->SetChecked(true);
+    ASSERT_TRUE(c.ExternalTriggerActive) << BoxTexts();
+    const auto image = static_cast<MM_HANDLE>(c.Grab());
+    ASSERT_NE(image, 0u) << BoxTexts();
+    ExpectConsecutive(Counters(image));
+    const std::vector<double> times = Times(image);
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_GE(times[2] - times[0], 2 * 20000 * 0.9);
+}
+
+// A pulse that never comes ends the grab at the user's time-out, or at once on an abort.
+TEST_F(Sequence, AFrameWhoseTriggerNeverComesEndsAtTheTimeOutOrOnAbort) {
+    TBXTessvikFerroFW& c = Open(3);
+    c.rbtn_ExternalTrigger->SetChecked(true);
+    c.ExternalTriggerTimeoutS = 1;
+    EXPECT_EQ(FailureText([&] { c.Grab(); }), "Unable To Grab Frame");
+
+    c.ExternalTriggerTimeoutS = 100000;
+    OnDispatch([&] { c.Abort = true; });
+    TrackProgress([](int value) {
+        if (value == 1) bx::ui::PostThreadMessage(bx::ui::WM_USER);
+    });
+    const int64_t start = c.CurrentMilliseconds();
+    EXPECT_EQ(FailureText([&] { c.Grab(); }), "<no failure>");
+    EXPECT_LT(c.CurrentMilliseconds() - start, 60'000);
+    EXPECT_FALSE(c.GrabInProgress);
+}

@@ -237,3 +237,85 @@ TEST_F(Settings, WhatAHostSetSurvivesSaveAndLoadInANewSession) {
         EXPECT_EQ(CameraParam(KVCAM_PARAM_BINNING), test.binning);
     }
 }
+
+// The rest of what a host sets comes back as well, and saving the loaded settings again
+// writes the same file.
+TEST_F(Settings, WindowDepthIntervalAndTriggerSurviveAndASecondSaveWritesTheSameFile) {
+    auto text = [](const std::string& file) {
+        std::ifstream in(file);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    // 90 s fits the file's milliseconds, 3 h 2 min 3 s only its h:m:s, 250 ms only its ms.
+    for (int frameRate : {250, 90'000, 3'723'000}) {
+        SCOPED_TRACE(frameRate);
+        std::filesystem::remove(path);
+        control.reset();
+        KvCamSim_Reset();
+        TBXTessvikFerroFW& c = Create();
+        c.LoadFromRegistry(path);
+        c.Initialise();  // the panel is usable once the session is open
+        ASSERT_TRUE(c.CameraReady) << BoxTexts();
+        ASSERT_TRUE(c.rbn_1024_1024->Click());
+        ASSERT_TRUE(c.rbn_RangeLow->Click());
+        c.rbtn_ExternalTrigger->SetChecked(true);
+        c.ExternalTriggerTimeoutS = 45;
+        c.FrameRate = frameRate;
+        c.GrabWindowLeft = c.GrabWindowTop = 100;
+        c.GrabWindowRight = 499;
+        c.GrabWindowBottom = 399;
+        c.WindowedGrab = true;
+        c.RebuildRegion();
+        const int depth = c.BitDepth;
+        const RoiRect roi = c.CameraRoi;
+        ASSERT_TRUE(c.SaveToRegistry(path));
+
+        control.reset();
+        KvCamSim_Reset();
+        TBXTessvikFerroFW& next = Create();
+        next.LoadFromRegistry(path);
+        ASSERT_TRUE(next.CameraReady) << BoxTexts();
+        EXPECT_FALSE(next.FullSensorWindow);
+        EXPECT_EQ(next.CcdWidth, 1024);
+        EXPECT_EQ(next.BitDepth, depth);
+        EXPECT_TRUE(next.rbn_RangeLow->Checked());
+        EXPECT_EQ(next.FrameRate, frameRate);
+        EXPECT_EQ(CameraParam(KVCAM_PARAM_TRIGGER), KVCAM_TRIGGER_EXTERNAL);
+        EXPECT_EQ(next.ExternalTriggerTimeoutS, 45);
+        EXPECT_TRUE(next.WindowedGrab);
+        EXPECT_EQ(next.btn_Window->Caption(), "Full Chip");
+        EXPECT_EQ(next.CameraRoi, roi);
+        EXPECT_NE(roi.Width, next.CcdWidth);
+
+        const std::string again = path + ".again";
+        ASSERT_TRUE(next.SaveToRegistry(again));
+        EXPECT_EQ(text(again), text(path));
+        std::filesystem::remove(again);
+    }
+}
+
+// A file as other tools write INI files: byte-order mark, CR LF, blanks around "=", keys in
+// other cases, comments and other sections. It loads, and a save keeps what it does not own.
+TEST_F(Settings, AFileOtherToolsWroteLoadsAndKeepsWhatItDoesNotOwn) {
+    std::ofstream(path, std::ios::binary)
+        << "\xEF\xBB\xBF; written by another tool\r\n[Other Tool]\r\nkey=value\r\n\r\n"
+           "[korvanefw camera]\r\n; exposure in microseconds\r\nexposure time = 2500\r\n"
+           "BRIGHTNESS = 300\r\nbinning factor=2\r\nFrame Interval HMS=1\r\n"
+           "Frame Interval (Min) = 2\r\nMy Own Key=kept\r\n";
+    TBXTessvikFerroFW& c = Create();
+    c.LoadFromRegistry(path);
+    ASSERT_TRUE(c.CameraReady) << BoxTexts();
+    EXPECT_EQ(c.ExposureTime, 2500);
+    EXPECT_EQ(c.Brightness, 300);
+    EXPECT_EQ(c.BinningFactorX, 2);
+    EXPECT_EQ(c.FrameRate, 121'000);  // 2 min and the default 1 s
+
+    ASSERT_TRUE(c.SaveToRegistry(path));
+    EXPECT_EQ(bx::ini::GetPrivateProfileString("Other Tool", "key", "", path), "value");
+    EXPECT_EQ(Saved("My Own Key"), "kept");
+    EXPECT_EQ(Saved("Exposure Time"), "2500");
+    std::ifstream in(path, std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    EXPECT_EQ(text.rfind("\xEF\xBB\xBF; written by another tool\r\n", 0), 0u);
+    EXPECT_NE(text.find("; exposure in microseconds"), std::string::npos);
+    EXPECT_EQ(text.find("[KorvaneFW Camera]"), std::string::npos) << "one section, as it was named";
+}
