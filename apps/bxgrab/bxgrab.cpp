@@ -1,7 +1,8 @@
 // bxgrab: a command-line host for the camera control. It creates the control as an imaging
 // host does, gives it a headless image view, loads a settings file, opens the camera and
 // takes images, saving them as OME-TIFF or TIFF, runs live video (live.h) or takes timed
-// sequences (grab.h), or asks an external controller its version (controller.h).
+// sequences (grab.h), shows, saves or loads its settings (settings.h), or asks an external
+// controller its version (controller.h).
 //
 // Exit codes: 0 success (a live run or a grab stopped with Ctrl-C included), 2 bad command
 // line, 3 camera or acquisition failure, 4 output file failure.
@@ -20,6 +21,7 @@
 #include "grab.h"
 #include "live.h"
 #include "session.h"
+#include "settings.h"
 
 namespace fs = std::filesystem;
 using namespace bxgrab;
@@ -197,6 +199,32 @@ CLI::App* AddGrabCommand(CLI::App& app, GrabOptions& grab) {
     return command;
 }
 
+CLI::App* AddSettingsCommand(CLI::App& app, SettingsOptions& settings) {
+    using Action = SettingsOptions::Action;
+    auto* command = app.add_subcommand("settings", "show, save or load the camera settings");
+    command->require_subcommand(1);
+    auto* show = command->add_subcommand(
+        "show", "list every setting with its value and source: file, default or camera");
+    show->callback([&settings] { settings.action = Action::kShow; });
+    show->footer(
+        "The source is \"file\" when the --settings file holds the value shown, \"default\"\n"
+        "when it lacks the key, and \"camera\" when it holds another value that the camera\n"
+        "or the control changed (a limit of this camera, say).");
+    auto* save = command->add_subcommand(
+        "save", "set the acquisition options, then write every setting to FILE");
+    save->add_option("FILE", settings.file, "settings file (INI) to write")->required();
+    AddAcquisitionOptions(*save, settings.acquisition);
+    save->callback([&settings] { settings.action = Action::kSave; });
+    save->footer("Other sections and keys already in FILE are kept.");
+    auto* load = command->add_subcommand(
+        "load", "load FILE over the --settings file and list the settings it changed");
+    load->add_option("FILE", settings.file, "settings file (INI) to load; it must exist")
+        ->required();
+    load->callback([&settings] { settings.action = Action::kLoad; });
+    load->footer("Each changed setting is printed as \"key: old -> new\".");
+    return command;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -226,6 +254,8 @@ int main(int argc, char** argv) {
     auto* liveCmd = AddLiveCommand(app, live);
     GrabOptions grab;
     auto* grabCmd = AddGrabCommand(app, grab);
+    SettingsOptions settings;
+    auto* settingsCmd = AddSettingsCommand(app, settings);
     ControllerOptions controller;
     auto* controllerCmd =
         app.add_subcommand("controller", "ask an external controller on a COM port its version");
@@ -252,6 +282,7 @@ int main(int argc, char** argv) {
         if (snapCmd->parsed()) return RunSnap(options, snap);
         if (liveCmd->parsed()) return RunLive(options, live);
         if (grabCmd->parsed()) return RunGrab(options, grab);
+        if (settingsCmd->parsed()) return RunSettings(options, settings);
         if (controllerCmd->parsed()) return RunController(options, controller);
     } catch (const Failure& failure) {
         std::cerr << "bxgrab: " << failure.message << "\n";

@@ -67,17 +67,6 @@ void UseCameraDescription(const std::string& path, bool frameCounter) {
         throw Failure{kUsage, std::string("bad camera description: ") + KvCamSim_LastError()};
 }
 
-// A missing settings file means factory settings; a folder or a file that cannot be read is
-// a mistake the user must hear of, not a silent fall back to factory settings.
-void CheckSettingsPath(const std::string& path) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found) return;
-    if (ec) throw Failure{kUsage, "settings file " + path + ": " + ec.message()};
-    if (fs::is_directory(status)) throw Failure{kUsage, "settings path is a folder: " + path};
-    if (!std::ifstream(path)) throw Failure{kUsage, "settings file cannot be read: " + path};
-}
-
 // The control hosted with a headless view, settings loaded and the camera open.
 
 // Says in one line when the camera took another value than asked.
@@ -181,6 +170,15 @@ Host::Host(const Options& options, const SessionSetup& setup) {
 
 Host::~Host() {
     if (control_) control_->Quit();
+}
+
+void CheckSettingsPath(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) return;
+    if (ec) throw Failure{kUsage, "settings file " + path + ": " + ec.message()};
+    if (fs::is_directory(status)) throw Failure{kUsage, "settings path is a folder: " + path};
+    if (!std::ifstream(path)) throw Failure{kUsage, "settings file cannot be read: " + path};
 }
 
 void CheckWritable(const std::string& output) {

@@ -86,6 +86,9 @@ private:
 // differently. Throws Failure (kUsage) for values this camera cannot take.
 void ApplyAcquisitionOptions(TBXTessvikFerroFW& c, const AcquisitionOptions& o);
 
+// A missing settings file means factory settings; throws Failure (kUsage) for a folder or a
+// file that cannot be read, a mistake the user must hear of rather than a silent fall back.
+void CheckSettingsPath(const std::string& path);
 // Throws Failure (kOutput) unless `output` can be written in an existing, writable folder.
 void CheckWritable(const std::string& output);
 // True for .ome.tif(f), false for .tif(f); throws Failure (kUsage) for other names.

@@ -27,10 +27,10 @@ def check(condition, message):
         print("FAIL:", message)
 
 
-def run(*args, env=None):
+def run(*args, env=None, settings="none.ini"):
     full_env = dict(os.environ, **(env or {}))
     full_env.pop("KVCAM_SIM_CONFIG", None)
-    result = subprocess.run([BXGRAB, "--settings", os.path.join(work, "none.ini"), *args],
+    result = subprocess.run([BXGRAB, "--settings", os.path.join(work, settings), *args],
                             capture_output=True, text=True, env=full_env, timeout=120)
     return result
 
@@ -217,6 +217,34 @@ with tempfile.TemporaryDirectory() as work:
     r = run("info")
     check(r.returncode == 0 and "1392 x 1040" in r.stdout and "Veridan 1350" in r.stdout,
           f"info: {r.returncode} {r.stdout} {r.stderr}")
+
+    # Settings: show tells each value's source (the camera replaces the file's AE Max Time by
+    # its own limit); a save writes what the options set; loading it lists what changed.
+    given = described("given.ini", "[KorvaneFW Camera]\nBrightness=300\nAE Max Time=5\n")
+    r = run("settings", "show", settings=given)
+    rows = [re.split(r"\s{2,}", line) for line in r.stdout.splitlines()]
+    rows = {row[0]: row[1:] for row in rows}
+    check(r.returncode == 0 and len(rows) > 30 and rows.get("Brightness") == ["300", "file"] and
+          rows.get("Contrast") == ["0", "default"] and
+          rows.get("AE Max Time", [])[1:] == ["camera"] and
+          all(len(v) == 2 and v[1] in ("file", "default", "camera") for v in rows.values()),
+          f"settings show: {r.returncode} {r.stdout} {r.stderr}")
+    saved = os.path.join(work, "saved.ini")
+    r = run("settings", "save", saved, "-g", "1234")
+    check(r.returncode == 0 and f"settings to {saved}" in r.stdout and
+          "Brightness=1234\n" in open(saved).read(), f"settings save: {r.returncode} {r.stderr}")
+    for session, said in ((given, "Brightness: 300 -> 1234\n"), (saved, "no setting changed\n")):
+        r = run("settings", "load", saved, settings=session)
+        check(r.returncode == 0 and said in r.stdout, f"settings load: {r.stdout} {r.stderr}")
+    settings_refusals = [
+        (["save", "/nonexistent-folder/s.ini"], 4, "/nonexistent-folder/s.ini: output folder"),
+        (["save", work], 4, "is a folder"),
+        (["load", os.path.join(work, "typo.ini")], 2, "not found"),
+    ]
+    for args, code, said in settings_refusals:
+        r = run("settings", *args)
+        check(r.returncode == code and said in r.stderr,
+              f"settings {args}: {r.returncode} {r.stderr}")
 
     # Live video on the default and the colour camera: the last shown frame as a picture and
     # as OME-TIFF, and a summary that found no frame lost or shown twice.
