@@ -194,7 +194,8 @@ const SettingKey kSettingKeys[] = {
     {"Trace Level", 0, kAny, BX_LOAD { f.TraceLevel = AsInt(v); }, nullptr, -1},
     {"AE Level", 4, kAny, BX_LOAD { ApplyAutoExposureLevel(f, AsInt(v)); },
      BX_SAVE { return f.AutoExposureLevel; }, 31},
-    {"Connect at Start", true, kAny, BX_LOAD { f.chk_ConnectAtStart->SetChecked(AsBool(v)); },
+    {"Connect at Start", true, kAny,
+     BX_LOAD { f.chk_ConnectAtStart->SetChecked(AsBool(v)); f.ReconnectPort = AsBool(v); },
      BX_SAVE { return f.chk_ConnectAtStart->Checked(); }, 32},
     // Newer keys, read last and written last: older files lack them and take the defaults.
     // Without the key (an older file) the trigger buttons stay as they are.

@@ -300,7 +300,7 @@ TEST_F(Settings, AFileOtherToolsWroteLoadsAndKeepsWhatItDoesNotOwn) {
         << "\xEF\xBB\xBF; written by another tool\r\n[Other Tool]\r\nkey=value\r\n\r\n"
            "[korvanefw camera]\r\n; exposure in microseconds\r\nexposure time = 2500\r\n"
            "BRIGHTNESS = 300\r\nbinning factor=2\r\nFrame Interval HMS=1\r\n"
-           "Frame Interval (Min) = 2\r\nMy Own Key=kept\r\n";
+           "Frame Interval (Min) = 2\r\nconnect at start = 1\r\nMy Own Key=kept\r\n";
     TBXTessvikFerroFW& c = Create();
     c.LoadFromRegistry(path);
     ASSERT_TRUE(c.CameraReady) << BoxTexts();
@@ -308,6 +308,7 @@ TEST_F(Settings, AFileOtherToolsWroteLoadsAndKeepsWhatItDoesNotOwn) {
     EXPECT_EQ(c.Brightness, 300);
     EXPECT_EQ(c.BinningFactorX, 2);
     EXPECT_EQ(c.FrameRate, 121'000);  // 2 min and the default 1 s
+    EXPECT_TRUE(c.ReconnectPort);
 
     ASSERT_TRUE(c.SaveToRegistry(path));
     EXPECT_EQ(bx::ini::GetPrivateProfileString("Other Tool", "key", "", path), "value");
