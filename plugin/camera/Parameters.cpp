@@ -222,6 +222,10 @@ bool TBXTessvikFerroFW::ApplyRegion() {
         // The binning goes first: the region's limits follow it. A factor below 1 is never
         // divided by, whatever the driver says of it.
         if (!command.SetParam(BinningParameter(microDot), b) || b < 1) return false;
+        // A MicroDot that bins columns itself is told to: its image is a bin wide per column
+        // (without that the control bins the columns in software).
+        if (microDot && SeparateBinningSupported && !command.SetParam(KVCAM_PARAM_BINNING_H, b))
+            return false;
         if (!command.Send()) return false;
         ToDriverUnits(region, b, microDot);
         auto fields = region.Fields();

@@ -296,6 +296,10 @@ TEST_F(ParametersTest, MicroDotCountsColumnsInSensorPixels) {
     EXPECT_EQ(form.AppliedRoi, (RoiEdges{101, 1, 400, 300}));
     EXPECT_EQ(form.ImageWidth, 150);
     EXPECT_EQ(form.ImageHeight, 150);
+    // This one bins its columns itself, so it is told to and its frames fit the image.
+    EXPECT_EQ(CameraParam(KVCAM_PARAM_BINNING_H), 2);
+    std::vector<uint8_t> frame(form.AcquisitionFrameBytes());
+    EXPECT_EQ(form.GrabFrameToBuffer(frame.data(), frame.size()), KVCAM_OK) << BoxTexts();
 }
 
 TEST_F(ParametersTest, RegionChangeDuringLiveVideoIsOnlyStored) {
