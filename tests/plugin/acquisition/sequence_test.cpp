@@ -477,8 +477,8 @@ TEST_F(Sequence, DiskWritesAreRetriedAndAFailureThatStaysIsReported) {
 // On an external trigger each frame waits for its pulse, however far apart the pulses are,
 // up to the user's time-out.
 TEST_F(Sequence, ExternalTriggerFramesWaitForPulsesFurtherApartThanAFreeFrameMayTake) {
-    const std::string camera =
-        std::string(ferro::testing::kSmallCountingCamera) + "[trigger]\nexternal_period_ms = 20000\n";
+    const std::string camera = std::string(ferro::testing::kSmallCountingCamera) +
+                               "[trigger]\nexternal_period_ms = 20000\n";
     TBXTessvikFerroFW& c = Open(3, 0, camera.c_str());
     c.ExternalTriggerTimeoutS = 30;  // a free frame would be given up after three tries of 5 s
     c.rbtn_ExternalTrigger->SetChecked(true);
