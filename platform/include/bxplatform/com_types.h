@@ -104,6 +104,15 @@ inline constexpr HRESULT DISP_E_BADPARAMCOUNT = bx::com::MakeCode(0x8002000E);
 inline constexpr HRESULT DISP_E_PARAMNOTOPTIONAL = bx::com::MakeCode(0x8002000F);
 inline constexpr HRESULT TYPE_E_ELEMENTNOTFOUND = bx::com::MakeCode(0x8002802B);
 
+// Registry, class creation and threading-model results.
+inline constexpr HRESULT REGDB_E_READREGDB = bx::com::MakeCode(0x80040150);
+inline constexpr HRESULT REGDB_E_WRITEREGDB = bx::com::MakeCode(0x80040151);
+inline constexpr HRESULT REGDB_E_KEYMISSING = bx::com::MakeCode(0x80040152);
+inline constexpr HRESULT REGDB_E_CLASSNOTREG = bx::com::MakeCode(0x80040154);
+inline constexpr HRESULT CO_E_DLLNOTFOUND = bx::com::MakeCode(0x800401F8);
+inline constexpr HRESULT CO_E_ERRORINDLL = bx::com::MakeCode(0x800401F9);
+inline constexpr HRESULT RPC_E_CHANGED_MODE = bx::com::MakeCode(0x80010106);
+
 // Wraps an operating-system error number (facility 7), as registry and file failures report.
 constexpr HRESULT HRESULT_FROM_WIN32(uint32_t code) {
     return static_cast<int32_t>(code) <= 0 ? static_cast<HRESULT>(code)
