@@ -198,6 +198,19 @@ public:
     std::atomic<bool> GrabErrorAbort{false};
     int CurrentMappingFormat = 0;  // host
     bool DisplayEnabled = false;   // host
+
+    // ---- Values only the automation interface stores (host) ---------------------------------
+    int Camera = 1;  // camera model property value, 1..4
+    int16_t BlackLevel = 0, WhiteLevel = 0, Saturation = 0, Channel = 0;
+    bool PostTrigger = false, FrameTrigger = false;
+    // Only whether a count was given is kept (1 or 0); nothing reads them.
+    int PreTriggerFrames = 0, PostTriggerFrames = 0;
+    // A window the host named, with its screen rectangle when it was named; nothing reads them.
+    uint32_t DisplayWindow = 0;
+    int DisplayWindowLeft = 0, DisplayWindowTop = 0, DisplayWindowWidth = 0,
+        DisplayWindowHeight = 0;
+    // The view the window selection draws on: the one ImageWindow names.
+    uint32_t SelectionView = 0;
     // When the current series of GrabFrameIntoImage calls started (0 before the first).
     int64_t SeriesStartMs = 0;  // host
 

@@ -1,0 +1,232 @@
+// The automation object as hosts drive it: the setters' range checks, equal-value rules and
+// notifications, the binning setters, both interfaces reaching one implementation, error
+// objects, events on the connection point, and late binding by name and DISPID.
+#include <bxplatform/com.h>
+#include <bxplatform/com_connection.h>
+#include <bxplatform/com_error.h>
+
+#include <fstream>
+#include <functional>
+#include <vector>
+
+#include "automation/BXTessvikFerroFWImpl.h"
+#include "automation/Members.h"
+#include "fixtures/control_fixture.h"
+
+using namespace ferro;
+using bx::com::ComPtr;
+using namespace ferro::automation;
+
+namespace {
+
+// A container's property-notification sink: records what it is asked and told, and refuses
+// the DISPIDs it is told to.
+class NoticeSink : public bx::com::RefCounted<IPropertyNotifySink> {
+public:
+    HRESULT OnChanged(DISPID id) override {
+        changed.push_back(id);
+        return S_OK;
+    }
+    HRESULT OnRequestEdit(DISPID id) override {
+        asked.push_back(id);
+        return id == refuse ? S_FALSE : S_OK;
+    }
+    std::vector<DISPID> asked, changed;
+    DISPID refuse = 0;
+};
+
+// A host's events sink: records the DISPIDs it receives.
+class EventsSink : public bx::com::RefCounted<IDispatch> {
+public:
+    HRESULT QueryInterface(REFIID iid, void** object) override {
+        if (iid == DIID_IBXTessvikFerroFWEvents && object != nullptr) {
+            AddRef();
+            *object = static_cast<IDispatch*>(this);
+            return S_OK;
+        }
+        return RefCounted::QueryInterface(iid, object);
+    }
+    HRESULT GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                   UINT*) override {
+        received.push_back(id);
+        return S_OK;
+    }
+    std::vector<DISPID> received;
+};
+
+}  // namespace
+
+class Automation : public ferro::testing::ControlTest {
+protected:
+    void SetUp() override {
+        ControlTest::SetUp();
+        UseCamera("[binning]\nkind = sparse\ntable = 1, 2, 4, 8\n");
+        object = bx::com::Make<TBXTessvikFerroFWImpl>();
+        ferro = ComPtr<IBXTessvikFerroFW>(object.Get());
+        camera = ComPtr<IBXCameraInterface>(object.Get());
+        ComPtr<IConnectionPoint> point;
+        ASSERT_EQ(object->FindConnectionPoint(IID_IPropertyNotifySink, point.Put()), S_OK);
+        notices = bx::com::Make<NoticeSink>();
+        ASSERT_EQ(point->Advise(notices.Get(), &cookie), S_OK);
+    }
+    void TearDown() override {
+        ferro.Reset();
+        camera.Reset();
+        object.Reset();
+        ControlTest::TearDown();
+    }
+    // Loads an empty settings file and opens the camera, as a host does.
+    void Open() {
+        const std::string path = ::testing::TempDir() + "bx_automation_settings.ini";
+        std::ofstream(path, std::ios::trunc) << "[KorvaneFW Camera]\n";
+        ASSERT_EQ(ferro->LoadFromRegistry(bx::com::Bstr(path).Get()), S_OK);
+        ASSERT_EQ(ferro->Initialise(), S_OK);
+        ASSERT_TRUE(object->Form().CameraReady) << BoxTexts();
+        notices->asked.clear();
+        notices->changed.clear();
+    }
+
+    ComPtr<TBXTessvikFerroFWImpl> object;
+    ComPtr<IBXTessvikFerroFW> ferro;
+    ComPtr<IBXCameraInterface> camera;
+    ComPtr<NoticeSink> notices;
+    DWORD cookie = 0;
+};
+
+TEST_F(Automation, SettersCheckTheirRangesAndBothInterfacesReachOneImplementation) {
+    Open();
+    struct Case {
+        const char* what;
+        std::function<HRESULT()> put;
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {"Brightness 300", [&] { return ferro->put_Brightness(300); }, S_FALSE},
+        {"Gain 300", [&] { return ferro->put_Gain(300); }, S_OK},
+        {"Contrast 256", [&] { return ferro->put_Contrast(256); }, S_FALSE},
+        {"common offset 256", [&] { return camera->put_Offset(256); }, S_OK},
+        {"NumberOfFrames 0", [&] { return ferro->put_NumberOfFrames(0); }, S_FALSE},
+        {"Camera 5", [&] { return ferro->put_Camera(TessvikFerroCameraType(5)); }, S_FALSE},
+        {"BinningFactorY 8", [&] { return ferro->put_BinningFactorY(8); }, S_FALSE},
+        {"GrabWindowWidth", [&] { return ferro->put_GrabWindowWidth(100); }, S_FALSE},
+        {"DisplayWindow 0x7fff", [&] { return ferro->put_DisplayWindow(0x7fff); }, S_FALSE},
+        {"ImageWindow 0", [&] { return ferro->put_ImageWindow(0); }, S_FALSE},
+    };
+    for (const Case& test : cases) EXPECT_EQ(test.put(), test.expected) << test.what;
+    TBXTessvikFerroFW& form = object->Form();
+    EXPECT_EQ(form.Brightness, 300);
+    SHORT brightness = 0;
+    EXPECT_EQ(camera->get_Brightness(&brightness), S_OK);  // the common interface's table
+    EXPECT_EQ(brightness, 300);
+    EXPECT_EQ(form.Contrast, 256);
+    EXPECT_EQ(form.NumberOfFrames, 10);
+    EXPECT_FALSE(form.gpb_Window->Enabled());
+
+    LONG frames = 0;
+    EXPECT_EQ(ferro->put_PostTriggerFrames(5), S_OK);
+    EXPECT_EQ(ferro->get_PostTriggerFrames(&frames), S_OK);
+    EXPECT_EQ(frames, 1);
+    SHORT channel = -1;
+    EXPECT_EQ(ferro->put_Channel(7), S_OK);
+    EXPECT_EQ(ferro->get_Channel(&channel), S_OK);
+    EXPECT_EQ(channel, 0);
+    double temperature = 21.5;
+    EXPECT_EQ(ferro->get_ActualTemperature(&temperature), S_OK);
+    EXPECT_EQ(temperature, 21.5);
+}
+
+TEST_F(Automation, NotificationsAskFirstAndTheEqualValueRuleAsksNothing) {
+    Open();
+    ASSERT_EQ(ferro->put_Brightness(object->Form().Brightness), S_OK);
+    EXPECT_TRUE(notices->asked.empty());
+    notices->refuse = kDispExposureTime;
+    EXPECT_EQ(ferro->put_ExposureTime(2500), S_FALSE);
+    EXPECT_NE(object->Form().ExposureTime, 2500);
+    notices->refuse = 0;
+    EXPECT_EQ(ferro->put_ExposureTime(2500), S_OK);
+    EXPECT_EQ(object->Form().ExposureTime, 2500);
+    EXPECT_EQ(notices->asked, (std::vector<DISPID>{kDispExposureTime, kDispExposureTime}));
+    EXPECT_EQ(notices->changed, (std::vector<DISPID>{kDispExposureTime}));
+    EXPECT_EQ(ferro->put_CurrentMappingFormat(3), S_OK);  // a plain setter
+    EXPECT_EQ(notices->asked.size(), 2u);
+}
+
+TEST_F(Automation, BinningSettersKeepBothFactorsEqual) {
+    Open();
+    TBXTessvikFerroFW& form = object->Form();
+    ASSERT_EQ(ferro->put_BinningFactorX(4), S_OK);
+    EXPECT_EQ(form.BinningFactorX, 4);
+    EXPECT_EQ(form.BinningFactorY, 4);
+    EXPECT_EQ(form.hsb_BinningFactorX->Position(), 2);
+    EXPECT_TRUE(form.rbn_bin4->Checked());
+    // A factor the camera does not offer: the scroll bar's handler takes the first choice.
+    ASSERT_EQ(ferro->put_BinningFactorX(3), S_OK);
+    EXPECT_EQ(form.hsb_BinningFactorX->Position(), 0);
+    EXPECT_EQ(form.BinningFactorX, 1);
+    EXPECT_EQ(form.BinningFactorY, 1);
+    notices->asked.clear();
+    EXPECT_EQ(ferro->put_BinningFactorY(1), S_OK);
+    EXPECT_TRUE(notices->asked.empty());
+}
+
+TEST_F(Automation, FailuresBecomeErrorObjectsWithTheFailureText) {
+    LONG image = 0;
+    ASSERT_EQ(ferro->GetImage(&image), DISP_E_EXCEPTION);
+    ComPtr<IErrorInfo> error;
+    ASSERT_EQ(GetErrorInfo(0, error.Put()), S_OK);
+    GUID iid{};
+    error->GetGUID(&iid);
+    EXPECT_EQ(iid, IID_IBXTessvikFerroFW);
+    bx::com::Bstr text, source;
+    error->GetDescription(text.Out());
+    error->GetSource(source.Out());
+    EXPECT_EQ(text.ToUtf8(), "no acquisition image present!");
+    EXPECT_EQ(source.ToUtf8(), "Korvane Camera");
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IBXCameraInterface), S_OK);
+
+    // Late bound, the same failure fills the exception record.
+    EXCEPINFO exception{};
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    bx::com::Variant result;
+    EXPECT_EQ(ferro->Invoke(kDispGetImage, IID_NULL, 0, DISPATCH_METHOD, &none, &result, &exception,
+                            nullptr),
+              DISP_E_EXCEPTION);
+    EXPECT_EQ(bx::com::BstrToUtf8(exception.bstrDescription), "no acquisition image present!");
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrHelpFile);
+}
+
+TEST_F(Automation, LateBoundCallsReachTheFormAndEventsReachTheSinks) {
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(object->FindConnectionPoint(DIID_IBXTessvikFerroFWEvents, point.Put()), S_OK);
+    auto events = bx::com::Make<EventsSink>();
+    DWORD eventsCookie = 0;
+    ASSERT_EQ(point->Advise(events.Get(), &eventsCookie), S_OK);
+
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(object->QueryInterface(IID_IDispatch, dispatch.PutVoid()), S_OK);
+    EXPECT_EQ(dispatch.Get(), static_cast<IDispatch*>(ferro.Get()));
+    bx::com::Bstr name(u"grabprogress");
+    LPOLESTR names[] = {name.Get()};
+    DISPID id = 0;
+    ASSERT_EQ(dispatch->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+    EXPECT_EQ(id, kDispGrabProgress);
+    bx::com::Variant value(u"7");  // coerced to the property's long
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS put{&value, &named, 1, 1};
+    ASSERT_EQ(
+        dispatch->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr),
+        S_OK);
+    EXPECT_EQ(object->Form().GrabProgress, 7);
+    EXPECT_EQ(events->received, (std::vector<DISPID>{256}));  // OnProcessUpdate
+
+    ASSERT_EQ(point->Unadvise(eventsCookie), S_OK);
+    EXPECT_EQ(ferro->put_GrabProgress(8), S_OK);
+    EXPECT_EQ(events->received.size(), 1u);
+}
