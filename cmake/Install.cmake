@@ -2,7 +2,7 @@
 #   bin/bxgrab                          the command-line host
 #   lib/lib*.so                         the platform, driver, store and view libraries, and the
 #                                       control module libRIROVoruzarUZ.so that hosts load
-#   include/{bxplatform,kvcam,bxmm,bxview}/   the public C and C++ headers
+#   include/{bxplatform,kvcam,bxmm,bxview,bxcamera}/   the public C and C++ headers
 #   lib/cmake/bxgrab/                   a CMake package: find_package(bxgrab) gives
 #                                       bxgrab::bxplatform, bxgrab::kvcamdriver,
 #                                       bxgrab::bx_mm40 and bxgrab::bx_view
@@ -23,7 +23,7 @@ install(TARGETS RIROVoruzarUZ LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 if(TARGET bxgrab)
   install(TARGETS bxgrab RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
-foreach(dir platform/include driver/include host/store/include host/view/include)
+foreach(dir platform/include driver/include host/store/include host/view/include sdk/include)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endforeach()
 

@@ -25,7 +25,7 @@
 #include <optional>
 
 #include "automation/EventSinks.h"
-#include "automation/Interfaces.h"
+#include <bxcamera/interfaces.h>
 #include "automation/TypeLibrary.h"
 
 namespace ferro {

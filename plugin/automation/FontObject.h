@@ -11,7 +11,7 @@
 #include <memory>
 #include <mutex>
 
-#include "automation/Interfaces.h"
+#include <bxcamera/interfaces.h>
 
 namespace ferro {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "automation/BXTessvikFerroFWImpl.h"
-#include "automation/Interfaces.h"
+#include <bxcamera/interfaces.h>
 
 namespace ferro {
 

@@ -1,7 +1,7 @@
 // The descriptions of the control's type library, member by member in function-table order.
 #include "automation/TypeLibrary.h"
 
-#include "automation/Interfaces.h"
+#include <bxcamera/interfaces.h>
 #include "automation/Members.h"
 
 namespace ferro {

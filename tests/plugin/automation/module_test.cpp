@@ -15,7 +15,7 @@
 #include <fstream>
 #include <string>
 
-#include "automation/Interfaces.h"
+#include <bxcamera/interfaces.h>
 
 namespace fs = std::filesystem;
 using bx::com::ComPtr;

@@ -1,4 +1,4 @@
-// The control's automation interfaces as function tables: IBXTessvikFerroFW (the control's own
+// The camera family's automation interfaces as function tables: IBXTessvikFerroFW (the control's own
 // dual interface), IBXTessvikFerroFWEvents (its outgoing events, reached only by Invoke on the
 // host's sinks), and the three interfaces every camera plug-in of the family implements,
 // IBXCameraInterface, IBXCameraInterface2 and IBXCameraInterface3. Early-bound hosts reach the
