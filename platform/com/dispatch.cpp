@@ -242,6 +242,11 @@ InterfaceDescription::InterfaceDescription(std::u16string_view name, const IID& 
               [](const Index::ByName& a, const Index::ByName& b) {
                   return CompareFolded(a.name, b.name) < 0;
               });
+    quickCount_ = index->dense.size();
+    quickTable_.resize(quickCount_ * 3);
+    for (size_t id = 0; id < quickCount_; ++id)
+        for (size_t k = 0; k < 3; ++k) quickTable_[id * 3 + k] = index->dense[id].of[k];
+    quick_ = quickTable_.data();
     index_ = std::move(index);
 }
 

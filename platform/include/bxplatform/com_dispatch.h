@@ -30,6 +30,7 @@
 // (in practice it is a function-local static).
 #pragma once
 
+#include <bxplatform/com_error.h>
 #include <bxplatform/com_object.h>
 #include <bxplatform/com_typeinfo.h>
 #include <bxplatform/com_variant.h>
@@ -410,8 +411,38 @@ public:
     HRESULT Invoke(void* iface, DISPID id, REFIID reserved, LCID lcid, WORD flags,
                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception, UINT* argError) const;
 
+    // Invoke's plain cases without a call into the library: a method, get or put of a DISPID
+    // below 4096 whose arguments need no work goes straight to the member; anything else
+    // goes to Invoke. The result is Invoke's.
+    HRESULT InvokeInline(void* iface, DISPID id, REFIID reserved, LCID lcid, WORD flags,
+                         DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                         UINT* argError) const {
+        const int kind = flags == DISPATCH_METHOD        ? 0
+                         : flags == DISPATCH_PROPERTYGET ? 1
+                         : flags == DISPATCH_PROPERTYPUT ? 2
+                                                         : -1;
+        if (kind >= 0 && id >= 0 && static_cast<size_t>(id) < quickCount_ && params &&
+            (params->cArgs == 0 || params->rgvarg) && params->cNamedArgs <= params->cArgs &&
+            (params->cNamedArgs == 0 || params->rgdispidNamedArgs) && reserved == IID_NULL) {
+            const Member* m = quick_[static_cast<size_t>(id) * 3 + static_cast<size_t>(kind)];
+            if (m && m->FastCall()) {
+                HRESULT hr = S_OK;
+                if (m->FastCall()(iface, *params, kind == 2, m->ParamTypes(), result, &hr)) {
+                    if (hr == DISP_E_EXCEPTION && exception) FillExcepInfo(exception, hr);
+                    return hr;
+                }
+            }
+        }
+        return Invoke(iface, id, reserved, lcid, flags, params, result, exception, argError);
+    }
+
 private:
     struct Index;
+
+    // Method, get and put of each DISPID below quickCount_, three entries per DISPID.
+    std::vector<const Member*> quickTable_;
+    const Member* const* quick_ = nullptr;
+    size_t quickCount_ = 0;
 
     std::u16string name_;
     IID iid_;
@@ -485,8 +516,8 @@ public:
     }
     HRESULT Invoke(DISPID id, REFIID reserved, LCID lcid, WORD flags, DISPPARAMS* params,
                    VARIANT* result, EXCEPINFO* exception, UINT* argError) override {
-        return Describe().Invoke(static_cast<I*>(this), id, reserved, lcid, flags, params, result,
-                                 exception, argError);
+        return Describe().InvokeInline(static_cast<I*>(this), id, reserved, lcid, flags, params,
+                                       result, exception, argError);
     }
 
 protected:
