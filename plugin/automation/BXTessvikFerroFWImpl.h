@@ -19,13 +19,15 @@
 #include <bxplatform/com_dispatch.h>
 #include <bxplatform/com_error.h>
 #include <bxplatform/com_factory.h>
+#include <bxplatform/com_stream.h>
 #include <bxplatform/ui_base.h>
 
 #include <memory>
 #include <optional>
+#include <string>
 
-#include "automation/EventSinks.h"
 #include <bxcamera/interfaces.h>
+#include "automation/EventSinks.h"
 #include "automation/TypeLibrary.h"
 
 namespace ferro {
@@ -43,7 +45,7 @@ class TBXTessvikFerroFWImpl final
           bx::com::DispatchFrom<IBXCameraInterface2, &DescribeIBXCameraInterface2>,
           bx::com::DispatchFrom<IBXCameraInterface3, &DescribeIBXCameraInterface3>,
           IConnectionPointContainer, bx::com::ProvideClassInfoFrom<&DescribeBXTessvikFerroFW>,
-          ISupportErrorInfo> {
+          ISupportErrorInfo, IPersistStreamInit> {
 public:
     // Creates the form (its FormCreate runs; no camera is touched) and attaches to it. While
     // the object lives it holds one lock on `moduleLock`, when given.
@@ -57,6 +59,13 @@ public:
     HRESULT FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
     // ISupportErrorInfo: every interface of the control leaves error objects.
     HRESULT InterfaceSupportsErrorInfo(REFIID iid) override;
+    // IPersistStreamInit: the form's own properties (automation/Persistence.cpp).
+    HRESULT GetClassID(CLSID* clsid) override;
+    HRESULT IsDirty() override;
+    HRESULT Load(IStream* stream) override;
+    HRESULT Save(IStream* stream, BOOL clearDirty) override;
+    HRESULT GetSizeMax(ULARGE_INTEGER* size) override;
+    HRESULT InitNew() override;
 
     // ---- IBXTessvikFerroFW: form properties (automation/FormProperties.cpp) --------------
     HRESULT get_Visible(VARIANT_BOOL* value) override;
@@ -234,6 +243,7 @@ private:
     bx::com::PropertyNotifier notifier_;
     // The settings panel's parent before it was embedded in a host window.
     bx::ui::HWND PanelParentSaved = 0;
+    std::string savedRecord_;  // the form's properties as last saved or loaded
 };
 
 template <class Body>

@@ -12,6 +12,7 @@
 #include <bxplatform/com_factory.h>
 #include <bxplatform/com_object.h>
 #include <bxplatform/com_registry.h>
+#include <bxplatform/com_stream.h>
 #include <bxplatform/com_string.h>
 #include <bxplatform/com_types.h>
 #include <bxplatform/com_variant.h>

@@ -230,3 +230,24 @@ TEST_F(Automation, LateBoundCallsReachTheFormAndEventsReachTheSinks) {
     EXPECT_EQ(ferro->put_GrabProgress(8), S_OK);
     EXPECT_EQ(events->received.size(), 1u);
 }
+
+TEST_F(Automation, TheFormsPropertiesGoIntoAStreamAndComeBack) {
+    ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(object->QueryInterface(IID_IPersistStreamInit, persist.PutVoid()), S_OK);
+    ASSERT_EQ(persist->InitNew(), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+    ASSERT_EQ(ferro->put_Color(0x00123456), S_OK);
+    ASSERT_EQ(ferro->put_HelpFile(bx::com::Bstr("help\nfile.chm").Get()), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_OK);
+    auto stream = bx::com::MakeMemoryStream();
+    ASSERT_EQ(persist->Save(stream.Get(), 1), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE);
+
+    auto second = bx::com::Make<TBXTessvikFerroFWImpl>();
+    ComPtr<IPersistStreamInit> load(static_cast<IPersistStreamInit*>(second.Get()));
+    ASSERT_EQ(stream->Seek(LARGE_INTEGER{0}, STREAM_SEEK_SET, nullptr), S_OK);
+    ASSERT_EQ(load->Load(stream.Get()), S_OK);
+    EXPECT_EQ(second->Form().Color(), 0x00123456);
+    EXPECT_EQ(second->Form().HelpFile(), "help\nfile.chm");
+    EXPECT_EQ(load->Load(bx::com::MakeMemoryStream("not a record").Get()), E_FAIL);
+}
