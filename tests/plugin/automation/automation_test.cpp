@@ -251,3 +251,30 @@ TEST_F(Automation, TheFormsPropertiesGoIntoAStreamAndComeBack) {
     EXPECT_EQ(second->Form().HelpFile(), "help\nfile.chm");
     EXPECT_EQ(load->Load(bx::com::MakeMemoryStream("not a record").Get()), E_FAIL);
 }
+
+TEST_F(Automation, ThePanelEmbedsInAHostWindowAndComesBack) {
+    bx::ui::TForm host;  // the host's window
+    host.SetBounds(40, 30, 800, 600);
+    TBXTessvikFerroFW& form = object->Form();
+    ASSERT_EQ(camera->EmbedPanel(static_cast<LONG>(host.Handle()), 0, 0, 600, 500), S_OK);
+    EXPECT_EQ(form.Panel1->ParentWindow(), host.Handle());
+    EXPECT_EQ(form.Panel1->BoundsRect(), (bx::ui::TRect{10, 10, 590, 480}));
+    EXPECT_FALSE(form.tab_Device->TabVisible());
+    EXPECT_FALSE(form.gpb_Window->Visible());
+    EXPECT_EQ(form.GroupBox10->Top(), 20);
+    EXPECT_EQ(form.rbn_bin8->Left(), 70);
+    EXPECT_EQ(ActiveControl.load(), &form);
+
+    ASSERT_EQ(camera->RestorePanel(), S_OK);
+    EXPECT_EQ(form.Panel1->ParentWindow(), 0u);
+    EXPECT_EQ(form.Panel1->BoundsRect(), (bx::ui::TRect{4, 4, 354, 447}));
+    EXPECT_TRUE(form.tab_Device->TabVisible());
+    EXPECT_TRUE(form.gpb_Window->Visible());
+    EXPECT_EQ(form.GroupBox10->Top(), 69);
+    EXPECT_EQ(form.rbn_bin8->Left(), 72);
+
+    // A window the host names by its handle: its screen rectangle is kept.
+    ASSERT_EQ(ferro->put_DisplayWindow(static_cast<LONG>(host.Handle())), S_OK);
+    EXPECT_EQ(form.DisplayWindowWidth, 801);
+    EXPECT_EQ(form.DisplayWindowLeft, 40);
+}
