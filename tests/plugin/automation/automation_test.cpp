@@ -5,9 +5,15 @@
 #include <bxplatform/com_connection.h>
 #include <bxplatform/com_error.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+#include <bxview/headless_view.h>
 
 #include "automation/BXTessvikFerroFWImpl.h"
 #include "automation/Members.h"
@@ -51,9 +57,15 @@ public:
     HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     HRESULT Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
                    UINT*) override {
+        std::lock_guard lock(mutex);  // live frames arrive on the live video thread
         received.push_back(id);
         return S_OK;
     }
+    size_t Count(DISPID id) {
+        std::lock_guard lock(mutex);
+        return static_cast<size_t>(std::count(received.begin(), received.end(), id));
+    }
+    std::mutex mutex;
     std::vector<DISPID> received;
 };
 
@@ -277,4 +289,54 @@ TEST_F(Automation, ThePanelEmbedsInAHostWindowAndComesBack) {
     ASSERT_EQ(ferro->put_DisplayWindow(static_cast<LONG>(host.Handle())), S_OK);
     EXPECT_EQ(form.DisplayWindowWidth, 801);
     EXPECT_EQ(form.DisplayWindowLeft, 40);
+}
+
+// A host that knows only IDispatch: names to DISPIDs, then Invoke for everything.
+TEST_F(Automation, AHostUsingInvokeOnlySnapsGrabsAndRunsLiveVideoWithItsEvents) {
+    ComPtr<IDispatch> host;
+    ASSERT_EQ(object->QueryInterface(IID_IDispatch, host.PutVoid()), S_OK);
+    auto call = [&](const char16_t* name, WORD flags, std::vector<bx::com::Variant> args = {}) {
+        bx::com::Bstr text{std::u16string_view(name)};
+        LPOLESTR names[] = {text.Get()};
+        DISPID id = 0;
+        EXPECT_EQ(host->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK) << text.ToUtf8();
+        std::reverse(args.begin(), args.end());
+        DISPID put = DISPID_PROPERTYPUT;
+        DISPPARAMS params{args.data(), flags == DISPATCH_PROPERTYPUT ? &put : nullptr,
+                          static_cast<UINT>(args.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+        bx::com::Variant result;
+        EXPECT_EQ(host->Invoke(id, IID_NULL, 0, flags, &params, &result, nullptr, nullptr), S_OK)
+            << text.ToUtf8();
+        return result;
+    };
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(object->FindConnectionPoint(DIID_IBXTessvikFerroFWEvents, point.Put()), S_OK);
+    auto events = bx::com::Make<EventsSink>();
+    DWORD eventsCookie = 0;
+    ASSERT_EQ(point->Advise(events.Get(), &eventsCookie), S_OK);
+    bx::view::THeadlessImageView view;
+    bx::view::ImageViewRegistration registration(&view);
+
+    UseCamera("[sensor]\nwidth = 96\nheight = 64\n");  // small frames for the warped clock
+    const std::string path = ::testing::TempDir() + "bx_invoke_only.ini";
+    std::ofstream(path, std::ios::trunc) << "[KorvaneFW Camera]\n";
+    call(u"LoadFromRegistry", DISPATCH_METHOD, {bx::com::Variant(path)});
+    call(u"Initialise", DISPATCH_METHOD);
+    call(u"ImageWindow", DISPATCH_PROPERTYPUT, {bx::com::Variant(int32_t(registration.handle()))});
+    call(u"Snap", DISPATCH_METHOD);
+    EXPECT_NE(call(u"GetImage", DISPATCH_METHOD).lVal, 0);
+    call(u"NumberOfFrames", DISPATCH_PROPERTYPUT, {bx::com::Variant(int32_t{3})});
+    call(u"FrameRate", DISPATCH_PROPERTYPUT, {bx::com::Variant(int32_t{0})});
+    call(u"Grab", DISPATCH_METHOD);
+    EXPECT_EQ(events->Count(260), 2u);  // OnPreAcquisitionTriggerClick: snap and grab
+    EXPECT_EQ(events->Count(262), 2u);  // OnPostAcquisitionTriggerClick
+    EXPECT_GE(events->Count(256), 4u);  // OnProcessUpdate
+
+    call(u"EnableLiveVideo", DISPATCH_METHOD);
+    for (int i = 0; i < 5000 && events->Count(267) < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    call(u"DisableLiveVideo", DISPATCH_METHOD);
+    EXPECT_GE(events->Count(267), 3u) << "OnLiveFrameUpdate, from the live video thread";
+    point->Unadvise(eventsCookie);
+    std::remove(path.c_str());
 }
