@@ -1,13 +1,16 @@
 // bxgrab: a command-line host for the camera control. It creates the control as an imaging
-// host does, gives it a headless image view, loads a settings file, opens the camera and
-// takes images, saving them as OME-TIFF or TIFF, runs live video (live.h) or takes timed
-// sequences (grab.h), shows, saves or loads its settings (settings.h), or asks an external
-// controller its version (controller.h).
+// host does (by ProgID, through the registry and the class factory, registering the module on
+// first use), drives it through its automation interfaces, gives it a headless image view,
+// loads a settings file, opens the camera and takes images, saving them as OME-TIFF or TIFF,
+// runs live video (live.h) or takes timed sequences (grab.h), shows, saves or loads its
+// settings (settings.h), asks an external controller its version (controller.h), and
+// registers or unregisters the module (module.h). --events prints the control's events.
 //
 // Exit codes: 0 success (a live run or a grab stopped with Ctrl-C included), 2 bad command
 // line, 3 camera or acquisition failure, 4 output file failure.
 #include <bxmm/host.h>
 #include <bxplatform/ui.h>
+#include <kvcam/kvcam.h>
 #include <CLI/CLI.hpp>
 
 #include <chrono>
@@ -20,6 +23,7 @@
 #include "controller.h"
 #include "grab.h"
 #include "live.h"
+#include "module.h"
 #include "session.h"
 #include "settings.h"
 
@@ -43,58 +47,59 @@ struct SnapOptions {
     AcquisitionOptions acquisition;
 };
 
-void PrintInfo(TBXTessvikFerroFW& c) {
+// What the interfaces tell of the camera. The panel's identity labels are not on them; the
+// camera's model and serial come from the camera driver's list, which any host may read.
+void PrintInfo(Control& c) {
     auto row = [](const char* name, const std::string& value) {
         std::cout << "  " << name << std::string(22 - std::string(name).size(), ' ') << value
                   << "\n";
     };
     std::cout << "Camera\n";
-    row("type", c.lbl_CameraType->Caption());
-    row("sensor", c.lbl_CCDType->Caption());
-    row("sensor size", c.lbl_CCDDimension->Caption());
-    row("max bit depth", c.lbl_SlowScanBitDepth->Caption());
-    row("min bit depth", c.lbl_HighSpeedBitDepth->Caption());
-    row("max binning", c.lbl_MaxBinning->Caption());
-    std::string choices;
-    for (int b : c.BinningChoices) choices += (choices.empty() ? "" : ", ") + std::to_string(b);
-    row("binning choices", choices);
-    row("exposure range", bx::ui::FloatToStr(c.ExposureMinMicroseconds) + " us to " +
-                              bx::ui::FloatToStr(c.ExposureMaxMicroseconds) + " us");
-    row("readout speed", c.lbl_FrameReadOutTime->Caption());
-    row("driver version", c.lbl_DriverVersion->Caption());
-    row("firmware version", c.lbl_FirmwareVersion->Caption());
-    row("hardware version", c.lbl_HardwareVersion->Caption());
-    row("status", c.lbl_Diagnosis->Caption());
+    KvCamCameraInfo cameras[8]{};
+    uint32_t count = 8;
+    if (KvCam_ListCameras(cameras, &count) == KVCAM_OK && count > 0) {
+        row("model", cameras[0].model);
+        row("serial", cameras[0].serial);
+    }
+    const long version = c.GetLong("InterfaceVersion");
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(version));
+    row("interface version", hex);
+    row("module", c.modulePath());
+    const long depth = c.GetLong("BitDepth");
+    row("bit depth", depth == 24 ? std::string("colour (24-bit)") : std::to_string(depth));
     std::cout << "Settings\n";
-    row("exposure", std::to_string(c.ExposureTime) + " us");
-    row("gain", std::to_string(c.Brightness));
-    row("offset", std::to_string(c.Contrast));
-    row("binning", std::to_string(c.BinningFactorX));
-    row("window", std::to_string(c.GrabWindowLeft) + "," + std::to_string(c.GrabWindowTop) + "," +
-                      std::to_string(c.GrabWindowRight) + "," + std::to_string(c.GrabWindowBottom) +
-                      (c.WindowedGrab ? "" : " (full)"));
-    row("image size", std::to_string(c.ImageWidth) + " x " + std::to_string(c.ImageHeight));
-    row("bit depth",
-        c.BitDepth == 24 ? std::string("colour (24-bit)") : std::to_string(c.BitDepth));
+    row("exposure", std::to_string(c.GetLong("ExposureTime")) + " us");
+    row("gain", std::to_string(c.GetLong("Gain")));
+    row("brightness", std::to_string(c.GetLong("Brightness")));
+    row("offset", std::to_string(c.GetLong("Offset")));
+    row("binning", std::to_string(c.GetLong("BinningFactorX")));
+    row("window", std::to_string(c.GetLong("GrabWindowLeft")) + "," +
+                      std::to_string(c.GetLong("GrabWindowTop")) + "," +
+                      std::to_string(c.GetLong("GrabWindowRight")) + "," +
+                      std::to_string(c.GetLong("GrabWindowBottom")) +
+                      (c.GetBool("WindowedGrab") ? "" : " (full)"));
+    row("image size", std::to_string(c.GetLong("GrabWindowWidth")) + " x " +
+                          std::to_string(c.GetLong("GrabWindowHeight")));
+    row("frames", std::to_string(c.GetLong("NumberOfFrames")));
+    row("frame interval", std::to_string(c.GetLong("FrameRate")) + " ms");
 }
 
 int RunSnap(const Options& options, const SnapOptions& snap) {
     IsOmeTiff(snap.output);  // refuses other names before the camera starts
     CheckWritable(snap.output);
     Host host(options);
-    TBXTessvikFerroFW& c = host.control();
+    Control& c = host.control();
     ApplyAcquisitionOptions(c, snap.acquisition);
-    MM_HANDLE image = 0;
+    LONG image = 0;
     const auto acquired = std::chrono::system_clock::now();
-    try {
-        image = static_cast<MM_HANDLE>(c.Snap());
-    } catch (const ferro::ControlFailure& failure) {
-        throw Failure{kCamera, std::string("snap failed: ") + failure.what() + " (camera error " +
-                                   std::to_string(c.LastCameraError) + ")"};
-    }
+    HRESULT hr = c.ferro().Snap();
+    if (SUCCEEDED(hr)) hr = c.ferro().GetImage(&image);
+    if (FAILED(hr)) throw Failure{kCamera, "snap failed: " + ErrorText(hr)};
     if (image == 0) throw Failure{kCamera, "snap made no image (the camera is not ready)"};
-    SaveImage(image, snap.output, AcquisitionSaveOptions(c, acquired));
-    Describe(image, snap.output);
+    const auto handle = static_cast<MM_HANDLE>(image);
+    SaveImage(handle, snap.output, AcquisitionSaveOptions(c, handle, acquired));
+    Describe(handle, snap.output);
     return kOk;
 }
 
@@ -239,6 +244,13 @@ int main(int argc, char** argv) {
                    "simulated camera description file (INI) to use instead of the default");
     app.add_option("--trace-level", options.traceLevel, "trace level for the log file")
         ->check(CLI::Range(0, 10));
+    app.add_option("--progid", options.create.progid, "ProgID of the camera control to create")
+        ->capture_default_str();
+    app.add_option("--module", options.create.module,
+                   "control module to register when the ProgID is not registered (default: "
+                   "../lib/libRIROVoruzarUZ.so beside bxgrab, or env BXGRAB_MODULE)");
+    app.add_flag("--events", options.events,
+                 "print every event the control raises: name, DISPID, thread, values");
     app.add_option("--answer", options.answer,
                    "answer to message boxes: default, ok, cancel, abort, retry, ignore, yes, no")
         ->check(CLI::IsMember({"default", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"}))
@@ -266,6 +278,18 @@ int main(int argc, char** argv) {
         "COMn is the device BX_COMn names in the environment (BX_COM1=/dev/ttyUSB0), else\n"
         "/dev/ttyS{n-1}. The camera is not opened.");
 
+    auto* registerCmd =
+        app.add_subcommand("register", "register the control module in the class registry");
+    auto* unregisterCmd =
+        app.add_subcommand("unregister", "remove the control module's class from the registry");
+    for (auto* command : {registerCmd, unregisterCmd}) {
+        command->add_option("--module", options.create.module, "the control module's file");
+        command->footer(
+            "The module is --module, else env BXGRAB_MODULE, else libRIROVoruzarUZ.so in the lib\n"
+            "folder beside bxgrab's. The registry file is env BX_REGISTRY_FILE, else\n"
+            "$XDG_CONFIG_HOME/bxplatform/classes.reg.");
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -279,6 +303,8 @@ int main(int argc, char** argv) {
             PrintInfo(host.control());
             return kOk;
         }
+        if (registerCmd->parsed()) return RunRegister(options.create.module, false);
+        if (unregisterCmd->parsed()) return RunRegister(options.create.module, true);
         if (snapCmd->parsed()) return RunSnap(options, snap);
         if (liveCmd->parsed()) return RunLive(options, live);
         if (grabCmd->parsed()) return RunGrab(options, grab);

@@ -1,5 +1,5 @@
-// bxgrab controller: talks to an external camera controller on a COM port through the
-// control's serial link, without opening the camera.
+// bxgrab controller: talks to an external camera controller on a COM port with the
+// platform's serial ports, without creating the control or opening the camera.
 //
 // Thread rule: UI thread only (bxgrab's main thread).
 #pragma once

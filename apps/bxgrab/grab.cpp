@@ -6,7 +6,8 @@
 // So nothing here calls into the control from another thread: a watcher thread polls the stop
 // signals, the --seconds limit and the end of the pre-trigger phase (its time, or Enter) and
 // posts a message; bxgrab's message handler, run by the control's dispatch, sets Abort or ends
-// the pre-trigger phase.
+// the pre-trigger phase (PreTriggerClick). Progress comes from the control's events on the
+// sink (OnProcessUpdate with GrabProgress, the time updates) and the properties they name.
 #include "grab.h"
 
 #include <bxmm/host.h>
@@ -130,15 +131,23 @@ std::string Megabytes(uint64_t bytes) {
 
 // Configures the disk device asked for, or a temporary one when the sequence would not fit in
 // memory. True when the grab goes through a device.
-bool PrepareDisk(const TBXTessvikFerroFW& c, const GrabOptions& g,
-                 const std::optional<DiskDevice>& disk, std::optional<TemporaryDevice>& temporary) {
+// The bytes of one frame: the grab window's size at the camera's depth.
+uint64_t FrameBytes(Control& c) {
+    const long depth = c.GetLong("BitDepth");
+    const uint64_t pixel = depth == 24 ? 3 : depth <= 8 ? 1 : 2;
+    return uint64_t(std::max(0L, c.GetLong("GrabWindowWidth"))) *
+           uint64_t(std::max(0L, c.GetLong("GrabWindowHeight"))) * pixel;
+}
+
+bool PrepareDisk(Control& c, const GrabOptions& g, const std::optional<DiskDevice>& disk,
+                 std::optional<TemporaryDevice>& temporary) {
     if (disk) {
         if (!bx::mm::ConfigureDisk(disk->path, disk->sectorBytes, 0))
             throw Failure{kOutput, "cannot use " + disk->path + " as the disk device"};
         std::cout << "grab: frames go to the disk device " << disk->path << std::endl;
         return true;
     }
-    const uint64_t bytes = uint64_t(g.frames) * c.AcquisitionFrameBytes();
+    const uint64_t bytes = uint64_t(g.frames) * FrameBytes(c);
     const auto available = AvailableMemory();
     if (!available || bytes <= *available * kMemoryShare) return false;
     temporary.emplace(g.output);
@@ -219,17 +228,22 @@ void Watch(GrabState& s, const StopSignals& stop, const std::stop_token& done) {
 // bxgrab's message handler for its grab, registered for the grab's lifetime.
 class GrabMessages {
 public:
-    GrabMessages(TBXTessvikFerroFW& c, GrabState& s)
+    GrabMessages(Control& c, GrabState& s)
         : id_(bx::ui::AddMessageHandler([&c, &s](const bx::ui::TMessage& m) {
               if (m.Window != 0) return;
               if (m.Msg == kStopMessage) {
                   s.stopRequested = true;
-                  c.Abort = true;
+                  c.PutBool("Abort", true);
               }
-              // Ends the pre-trigger phase (or the disk start gate) on a stop too, so an abort
-              // during it is not left waiting.
-              if ((m.Msg == kStopMessage || m.Msg == kTriggerMessage) && c.PreTriggerRunning)
-                  c.PreTriggerClick();
+              // Ends the pre-trigger phase on a stop too, so an abort during it is not left
+              // waiting; the disk start gate opens at a right button release.
+              if ((m.Msg == kStopMessage || m.Msg == kTriggerMessage) &&
+                  c.GetLong("GrabProgress") == -2) {
+                  if (s.preTrigger)
+                      c.ferro().PreTriggerClick();
+                  else if (m.Msg == kStopMessage)
+                      bx::ui::PostThreadMessage(bx::ui::WM_RBUTTONUP);
+              }
           })) {}
     ~GrabMessages() { bx::ui::RemoveMessageHandler(id_); }
     GrabMessages(const GrabMessages&) = delete;
@@ -241,22 +255,22 @@ private:
 
 // ---- Progress -------------------------------------------------------------------------------
 
-std::string ProgressText(const TBXTessvikFerroFW& c, const GrabState& s) {
-    const int p = c.GrabProgress;
+std::string ProgressText(Control& c, const GrabState& s) {
+    const long p = c.GetLong("GrabProgress");
     if (p == -1) return "grab: starting";
     if (p == -2) return s.preTrigger ? "grab: pre-trigger" : "grab: waiting at the disk gate";
-    std::string text = "grab: frame " + std::to_string(std::max(p, 0)) + " of " +
-                       std::to_string(s.frames) + ", elapsed " + std::to_string(c.TimeElapsed) +
-                       " s";
-    if (!s.recycle) text += ", remaining " + std::to_string(c.TimeRemaining) + " s";
-    return text + ", next frame in " + std::to_string(c.TimeToNextFrame) + " s";
+    std::string text = "grab: frame " + std::to_string(std::max(p, 0L)) + " of " +
+                       std::to_string(s.frames) + ", elapsed " +
+                       std::to_string(c.GetLong("TimeElapsed")) + " s";
+    if (!s.recycle) text += ", remaining " + std::to_string(c.GetLong("TimeRemaining")) + " s";
+    return text + ", next frame in " + std::to_string(c.GetLong("TimeToNextFrame")) + " s";
 }
 
 // Refreshes the progress line: in place ten times a second at most on a terminal, else a line
 // a second; and the last frame's line whenever it comes.
-void ShowProgress(const TBXTessvikFerroFW& c, GrabState& s, StatusLine& status) {
+void ShowProgress(Control& c, GrabState& s, StatusLine& status) {
     const auto now = Clock::now();
-    const bool last = !s.recycle && c.GrabProgress == s.frames && !s.lastShown;
+    const bool last = !s.recycle && c.GetLong("GrabProgress") == s.frames && !s.lastShown;
     if (!last && now < s.nextLine) return;
     s.lastShown = s.lastShown || last;
     status.Show(ProgressText(c, s));
@@ -274,10 +288,10 @@ void StartPreTrigger(GrabState& s, StatusLine& status) {
         std::cout << "grab: pre-trigger; press Enter to start the timed frames" << std::endl;
 }
 
-void OnProcessUpdate(TBXTessvikFerroFW& c, GrabState& s, StatusLine& status) {
+void OnProcessUpdate(Control& c, GrabState& s, StatusLine& status) {
     // Grab clears Abort as it begins; a stop that arrived before then still holds.
-    if (s.stopRequested && !c.Abort) c.Abort = true;
-    const int p = c.GrabProgress;
+    if (s.stopRequested && !c.GetBool("Abort")) c.PutBool("Abort", true);
+    const long p = c.GetLong("GrabProgress");
     if (p == -2 && s.preTrigger && s.phaseStartUs == 0) {
         StartPreTrigger(s, status);
     } else if (p == -2 && s.disk) {
@@ -291,12 +305,11 @@ void OnProcessUpdate(TBXTessvikFerroFW& c, GrabState& s, StatusLine& status) {
     ShowProgress(c, s, status);
 }
 
-void SetProgressHandlers(TBXTessvikFerroFW& c, GrabState& s, StatusLine& status) {
-    c.Events.Set(ferro::EventId::OnProcessUpdate,
-                 [&c, &s, &status] { OnProcessUpdate(c, s, status); });
-    for (auto id : {ferro::EventId::OnTimeToNextFrameUpdate, ferro::EventId::OnTimeElapsedUpdate,
-                    ferro::EventId::OnTimeRemainingUpdate})
-        c.Events.Set(id, [&c, &s, &status] { ShowProgress(c, s, status); });
+void SetProgressHandlers(Control& c, ControlEvents& events, GrabState& s, StatusLine& status) {
+    events.Set("OnProcessUpdate", [&c, &s, &status] { OnProcessUpdate(c, s, status); });
+    for (const char* name :
+         {"OnTimeToNextFrameUpdate", "OnTimeElapsedUpdate", "OnTimeRemainingUpdate"})
+        events.Set(name, [&c, &s, &status] { ShowProgress(c, s, status); });
 }
 
 // ---- The run --------------------------------------------------------------------------------
@@ -306,34 +319,27 @@ struct Outcome {
     std::string failure;  // why Grab failed; empty when it did not
 };
 
-Outcome RunSequence(TBXTessvikFerroFW& c, GrabState& s, const StopSignals& stop,
+Outcome RunSequence(Control& c, ControlEvents& events, GrabState& s, const StopSignals& stop,
                     StatusLine& status) {
-    SetProgressHandlers(c, s, status);
+    SetProgressHandlers(c, events, s, status);
     const GrabMessages messages(c, s);
     s.startUs = bx::kernel::NowMicroseconds();
     std::jthread watcher([&s, &stop](std::stop_token done) { Watch(s, stop, done); });
     Outcome outcome;
-    try {
-        outcome.image = static_cast<MM_HANDLE>(c.Grab());
-    } catch (const ferro::ControlFailure& failure) {
-        outcome.failure = failure.what();
-        // The frames before the failure are still the image's.
-        if (MM_IsValidImageHandle(static_cast<MM_HANDLE>(c.AcquisitionImage)))
-            outcome.image = static_cast<MM_HANDLE>(c.AcquisitionImage);
-    }
+    const HRESULT hr = c.ferro().Grab();
+    if (FAILED(hr)) outcome.failure = ErrorText(hr);
+    // After a failure too: the frames before it are still the image's.
+    LONG image = 0;
+    if (SUCCEEDED(c.ferro().GetImage(&image)) && MM_IsValidImageHandle(image))
+        outcome.image = static_cast<MM_HANDLE>(image);
+    else
+        SetErrorInfo(0, nullptr);  // "no image" is no news after the grab's own failure
     watcher.request_stop();
     watcher.join();
-    for (ferro::EventId id : ferro::kAllEvents) c.Events.Set(id, {});
+    events.ClearHandlers();
     if (status.terminal()) status.Show(ProgressText(c, s));  // the end values
     status.Break();
     return outcome;
-}
-
-// The camera's frame counts, when the camera is the simulated one.
-std::optional<KvCamSimCounters> CameraCounters(const TBXTessvikFerroFW& c) {
-    KvCamSimCounters counters{};
-    if (KvCamSim_GetCounters(c.CameraHandle, &counters) != KVCAM_OK) return std::nullopt;
-    return counters;
 }
 
 // What the camera did during the grab, so frames it delivered beyond the image show.
@@ -367,12 +373,11 @@ void PrintSummary(const GrabState& s, int64_t frames, int signal, int64_t endUs)
 
 // Saves what the grab acquired and says how it went; a failed grab that acquired frames is
 // saved too, and then exits with the camera failure.
-int Finish(const TBXTessvikFerroFW& c, const GrabState& s, const Outcome& outcome, int signal,
+int Finish(Control& c, const GrabState& s, const Outcome& outcome, int signal,
            const std::string& output) {
     const int64_t endUs = bx::kernel::NowMicroseconds();
-    PrintCameraCounts(s.cameraBefore, CameraCounters(c));
-    const std::string cameraError =
-        c.LastCameraError != 0 ? " (camera error " + std::to_string(c.LastCameraError) + ")" : "";
+    PrintCameraCounts(s.cameraBefore, SimulatedCameraCounters());
+    const std::string cameraError;
     if (outcome.image == 0) {
         if (!outcome.failure.empty())
             throw Failure{kCamera, "grab failed: " + outcome.failure + cameraError};
@@ -389,7 +394,8 @@ int Finish(const TBXTessvikFerroFW& c, const GrabState& s, const Outcome& outcom
     else
         PrintSummary(s, frames, signal, endUs);
     SaveImage(outcome.image, output,
-              AcquisitionSaveOptions(c, s.acquired.value_or(std::chrono::system_clock::now())));
+              AcquisitionSaveOptions(c, outcome.image,
+                                     s.acquired.value_or(std::chrono::system_clock::now())));
     Describe(outcome.image, output);
     return outcome.failure.empty() ? kOk : kCamera;
 }
@@ -413,15 +419,15 @@ int RunGrab(const Options& options, const GrabOptions& g) {
     std::optional<TemporaryDevice> temporary;
     Host host(options,
               {false, std::make_shared<StatusConsoleUi>(AnswerCode(options.answer), status)});
-    TBXTessvikFerroFW& c = host.control();
+    Control& c = host.control();
     ApplyAcquisitionOptions(c, g.acquisition);
-    c.NumberOfFrames = g.frames;
-    c.FrameRate = intervalMs;
-    c.Recycle = g.recycle;
-    c.PreTrigger = g.preTrigger;
+    c.PutLong("NumberOfFrames", g.frames);
+    c.PutLong("FrameRate", intervalMs);
+    c.PutBool("Recycle", g.recycle);
+    c.PutBool("PreTrigger", g.preTrigger);
     s.disk = PrepareDisk(c, g, disk, temporary);
-    s.cameraBefore = CameraCounters(c);
-    const Outcome outcome = RunSequence(c, s, stop, status);
+    s.cameraBefore = SimulatedCameraCounters();
+    const Outcome outcome = RunSequence(c, host.events(), s, stop, status);
     return Finish(c, s, outcome, stop.Caught(), g.output);
 }
 

@@ -1,6 +1,6 @@
-// bxgrab live. The control runs live video on its own thread and calls bxgrab's frame handler
-// there after each shown frame; the handler counts, reads the frame's number (cheaply, from
-// the shown image in the store) and, when asked, measures the brightest pixel or keeps the
+// bxgrab live. The control runs live video on its own thread and raises OnLiveFrameUpdate
+// there after each shown frame; bxgrab's handler for it counts, reads the frame's number (cheaply,
+// from the shown image in the store) and, when asked, measures the brightest pixel or keeps the
 // frame. The main thread only starts, polls and stops: it watches the time, the stop signals
 // and whether live video still runs, and prints the status line.
 //
@@ -8,6 +8,10 @@
 // the next one can be: the kept copy, the rendered picture and the totals then all describe
 // the same frame, and the display image the picture is rendered through still exists (the
 // live thread deletes it when it stops).
+//
+// The auto-exposure pass is bxgrab's own: the control's pass is started from its panel, which
+// its interfaces do not reach, so bxgrab measures shown frames and sets ExposureTime until the
+// brightest pixel is near the target share of full scale.
 #include "live.h"
 
 #include <bxmm/host.h>
@@ -18,14 +22,18 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 
+#include <kvcam/kvcam.h>
+
+#include <ctime>
+
 #include "console.h"
-#include "live/BXTessvikFocus.h"
 #include "png_file.h"
 #include "shown_frames.h"
 
@@ -45,23 +53,24 @@ constexpr auto kFrameGraceReal = std::chrono::seconds(2);
 // The bound of a wait for the next frame of `frameUs` (exposure and readout).
 class FrameWait {
 public:
-    explicit FrameWait(int64_t frameUs) { Restart(frameUs); }
+    explicit FrameWait(int64_t frameUs, int periods = 1) : periods_(periods) { Restart(frameUs); }
     void Restart(int64_t frameUs) {
-        platformEnd_ = bx::kernel::NowMicroseconds() + frameUs + kFrameGraceUs;
-        realEnd_ = Clock::now() + kFrameGraceReal;
+        platformEnd_ = bx::kernel::NowMicroseconds() + periods_ * (frameUs + kFrameGraceUs);
+        realEnd_ = Clock::now() + periods_ * kFrameGraceReal;
     }
     bool Over() const {
         return bx::kernel::NowMicroseconds() > platformEnd_ && Clock::now() > realEnd_;
     }
 
 private:
+    int periods_;
     int64_t platformEnd_ = 0;
     Clock::time_point realEnd_;
 };
 
 // A frame's exposure as the camera takes it, in microseconds (the grace covers the readout).
-int64_t FrameMicroseconds(const TBXTessvikFerroFW& c) {
-    return std::max<int64_t>(int64_t(c.ActualExposureMs.load()) * 1000, c.ExposureTime.load());
+int64_t FrameMicroseconds(Control& c) {
+    return c.GetLong("ExposureTime");
 }
 
 // ---- What the frame handler records ---------------------------------------------------------
@@ -85,6 +94,7 @@ struct LiveTally {
     std::atomic<uint64_t> shown{0}, lost{0}, repeated{0}, unnumbered{0};
     std::atomic<int64_t> lastShownUs{0};
     std::atomic<uint32_t> brightest{0};
+    std::atomic<int32_t> brightestType{0};  // the store type of the frame measured
     std::atomic<bool> measured{false};
     std::atomic<bool> kept{false};
     std::optional<THeadlessImageView::Frame> frame;
@@ -93,9 +103,6 @@ struct LiveTally {
 
     // The handler's own.
     FrameCheck check;
-
-    // Auto-exposure frames (raised on the live thread).
-    std::atomic<uint64_t> autoExposureFrames{0};
 };
 
 // The pixels of the image the view shows, locked in the store for the object's life: the
@@ -128,6 +135,7 @@ public:
             return t.colourLayout ? FrameNumberOf(data_, bytes_, *t.colourLayout) : std::nullopt;
         return FrameNumberOf(data_, bytes_, NumberLayout{type_, {}});
     }
+    int32_t type() const { return type_; }
     uint32_t Brightest(bool skipNumber) const {
         return BrightestPixel(data_, bytes_, type_, width_, height_, skipNumber);
     }
@@ -152,6 +160,7 @@ void OnFrameShown(LiveTally& t, const THeadlessImageView& view) {
         if (pixels && t.numbered) number = pixels.Number(t);
         if (pixels && (keep || t.measure.exchange(false, std::memory_order_acq_rel))) {
             t.brightest.store(pixels.Brightest(t.numbered), std::memory_order_release);
+            t.brightestType.store(pixels.type(), std::memory_order_release);
             t.measured.store(true, std::memory_order_release);
         }
     }
@@ -177,81 +186,128 @@ double FramesPerSecond(const LiveTally& t, int64_t untilUs) {
     return seconds > 0 ? t.shown.load(std::memory_order_acquire) / seconds : 0.0;
 }
 
-std::string StatusText(const LiveTally& t, const TBXTessvikFerroFW& c) {
+std::string StatusText(const LiveTally& t, long exposureUs) {
     std::string text = "live: " + std::to_string(t.shown.load()) + " frames, " +
                        Fixed(FramesPerSecond(t, bx::kernel::NowMicroseconds()), 1) +
-                       " fps, exposure " + std::to_string(c.ExposureTime.load()) +
-                       " us, brightest ";
+                       " fps, exposure " + std::to_string(exposureUs) + " us, brightest ";
     return text + (t.measured.load() ? std::to_string(t.brightest.load()) : std::string("-"));
 }
 
-// The camera's frame counts, when the camera is the simulated one.
-std::optional<KvCamSimCounters> CameraCounters(const TBXTessvikFerroFW& c) {
-    KvCamSimCounters counters{};
-    if (KvCamSim_GetCounters(c.CameraHandle, &counters) != KVCAM_OK) return std::nullopt;
-    return counters;
-}
-
-// Which frames carry a readable number, and where a colour frame keeps it.
-void PrepareNumbering(LiveTally& t, const TBXTessvikFerroFW& c) {
-    // Software binning thins the delivered rows, taking the number's pixels apart.
-    t.numbered = CameraCounters(c).has_value() && !(c.IsMicroDot && c.RoiBinning.X > 1);
+// Which frames carry a readable number, and where a colour frame keeps it. Binned frames may
+// have been thinned in software, taking the number's pixels apart: they are not checked.
+void PrepareNumbering(LiveTally& t, Control& c) {
+    const KvCamHandle camera = OpenCameraHandle();
+    t.numbered = SimulatedCameraCounters() && c.GetLong("BinningFactorX") == 1;
     int32_t pattern = KVCAM_BAYER_NONE;
-    if (t.numbered && c.IsColourCamera &&
-        KvCam_GetInfo(c.CameraHandle, KVCAM_INFO_BAYER_PATTERN, &pattern) == KVCAM_OK)
+    if (t.numbered && c.GetLong("BitDepth") == 24 &&
+        KvCam_GetInfo(camera, KVCAM_INFO_BAYER_PATTERN, &pattern) == KVCAM_OK) {
+        const bool windowed = c.GetBool("WindowedGrab");
         t.colourLayout =
-            ColourNumberLayout(static_cast<uint32_t>(pattern), c.CameraRoi.X, c.CameraRoi.Y);
+            ColourNumberLayout(static_cast<uint32_t>(pattern),
+                               windowed ? static_cast<uint32_t>(c.GetLong("GrabWindowLeft")) : 0,
+                               windowed ? static_cast<uint32_t>(c.GetLong("GrabWindowTop")) : 0);
+    }
 }
 
 // ---- Auto-exposure ----------------------------------------------------------------------------
 
-bx::ui::TRadioButton* TargetButton(TBXTessvikFerroFW& c, int percent) {
-    switch (percent) {
-        case 25:
-            return c.rbn_25;
-        case 75:
-            return c.rbn_75;
-        case 100:
-            return c.rbn_100;
-        default:
-            return c.rbn_50;
-    }
+// The brightest value a frame of this store type can hold.
+uint32_t FullScale(int32_t type, long bitDepth) {
+    if (type == MM_TYPE_GREY8 || type == MM_TYPE_BGR24 || bitDepth <= 0 || bitDepth > 16)
+        return 255;
+    return (1u << bitDepth) - 1;
 }
 
-// One auto-exposure pass while live video runs: the panel's target, then its button, whose
-// caption reads "Stop" until the pass ends. A stop signal ends the pass early (the button
-// again). Throws Failure when the pass makes no progress or live video ends meanwhile.
-void RunAutoExposure(TBXTessvikFerroFW& c, int percent, LiveTally& t, const StopSignals& stop) {
-    TargetButton(c, percent)->CheckAndClick();
-    if (!c.btn_AutoExpose->Click()) throw Failure{kCamera, "auto-exposure could not be started"};
-    bool stopAsked = false;
-    uint64_t frames = t.autoExposureFrames.load();
-    FrameWait progress(FrameMicroseconds(c));
-    while (c.btn_AutoExpose->Caption() == "Stop") {
-        if (!c.LiveActive) throw Failure{kCamera, "live video ended during auto-exposure"};
-        if (stop.Caught() && !stopAsked) {
-            stopAsked = true;
-            c.btn_AutoExpose->Click();  // the pass ends at its next frame
+// Measures the next frame shown after `after` frames; false when none comes in a frame's time.
+bool MeasureFrame(Control& c, LiveTally& t, uint64_t after, const StopSignals& stop) {
+    // Two frames may be needed (the one in flight at a change, then the next): a longer bound.
+    const FrameWait wait(FrameMicroseconds(c), 3);
+    while (t.shown.load() <= after) {
+        if (stop.Caught() || wait.Over()) return false;
+        bx::kernel::Sleep(1);
+    }
+    t.measured = false;
+    t.measure = true;
+    while (!t.measured.load()) {
+        if (stop.Caught() || wait.Over()) return false;
+        bx::kernel::Sleep(1);
+    }
+    return true;
+}
+
+// One auto-exposure pass while live video runs: each step measures a frame taken with the
+// exposure in use (one frame after a change, which may still have been in flight) and scales
+// the exposure towards the target; it settles within a tenth of the target, or when the
+// exposure can change no more. A stop signal ends the pass early. Throws Failure when the
+// pass sees no frames.
+void RunAutoExposure(Control& c, int percent, LiveTally& t, const StopSignals& stop) {
+    constexpr int kMaxSteps = 40;
+    constexpr long kMaxExposureUs = 10'000'000;
+    const long bitDepth = c.GetLong("BitDepth");
+    int steps = 0;
+    bool stopped = false;
+    for (uint64_t after = t.shown.load(); steps < kMaxSteps; ++steps) {
+        if (stop.Caught()) {
+            stopped = true;
+            break;
         }
-        if (const uint64_t seen = t.autoExposureFrames.load(); seen != frames) {
-            frames = seen;
-            progress.Restart(FrameMicroseconds(c));
+        if (!MeasureFrame(c, t, after, stop)) {
+            if (stop.Caught()) {
+                stopped = true;
+                break;
+            }
+            throw Failure{kCamera, "auto-exposure made no progress (no frame was shown)"};
         }
-        // A pass that takes no frame in a frame's time has stalled.
-        if (progress.Over()) throw Failure{kCamera, "auto-exposure made no progress"};
-        bx::kernel::Sleep(2);
+        const double full = FullScale(t.brightestType.load(), bitDepth);
+        const double target = full * percent / 100.0;
+        const double brightest = t.brightest.load();
+        if (std::abs(brightest - target) <= target * 0.1 ||
+            (percent == 100 && brightest >= full * 0.9)) {
+            ++steps;
+            break;
+        }
+        const long exposure = c.GetLong("ExposureTime");
+        // A saturated frame says only "too bright": halve.
+        const double scale = brightest >= full ? 0.5 : target / std::max(brightest, 1.0);
+        const long wanted =
+            std::clamp<long>(std::lround(exposure * std::min(scale, 16.0)), 1, kMaxExposureUs);
+        c.PutLong("ExposureTime", wanted);
+        if (c.GetLong("ExposureTime") == exposure) {
+            ++steps;
+            break;  // at a limit of the camera
+        }
+        after = t.shown.load() + 1;
     }
     std::cout << "auto-exposure: target " << percent << " %, "
-              << (stopAsked ? "stopped at " : "settled at ") << c.ExposureTime.load()
-              << " us after " << t.autoExposureFrames.load() << " frames" << std::endl;
+              << (stopped ? "stopped at " : "settled at ") << c.GetLong("ExposureTime")
+              << " us after " << steps << " frames" << std::endl;
 }
 
 // ---- Files ------------------------------------------------------------------------------------
 
+// bxgrab's own record of a live frame, in the shape of the control's acquisition records: the
+// live display image carries none, so the values come from the control's properties.
+std::string FrameRecord(Control& c, const std::string& progid,
+                        std::chrono::system_clock::time_point shownAt) {
+    const std::time_t clock = std::chrono::system_clock::to_time_t(shownAt);
+    std::tm now{};
+    localtime_r(&clock, &now);
+    char date[32], time[32];
+    std::strftime(date, sizeof date, "%d/%m/%Y", &now);
+    std::strftime(time, sizeof time, "%H:%M:%S", &now);
+    std::string text = std::string("[Created]\r\nDate=") + date + "\r\nTime=" + time +
+                       "\r\n[Grab Parameters]\r\nCamera=" + progid + "\r\n";
+    for (const char* name :
+         {"GrabWindowLeft", "GrabWindowTop", "GrabWindowRight", "GrabWindowBottom",
+          "BinningFactorX", "GrabWindowWidth", "GrabWindowHeight"})
+        text += std::string(name) + "=" + std::to_string(c.GetLong(name)) + "\r\n";
+    return text + "Exposure=" + std::to_string(c.GetLong("ExposureTime")) + "\r\n";
+}
+
 // The kept frame as a one-plane store image with the acquisition record, saved and described.
 void SaveLastFrame(const THeadlessImageView::Frame& f,
                    std::chrono::system_clock::time_point shownAt, const std::string& path,
-                   const TBXTessvikFerroFW& c) {
+                   Control& c, const std::string& progid) {
     const MM_HANDLE image = MM_CreateImage(f.width, f.height, f.type, 256);
     if (image == 0) throw Failure{kOutput, "no memory for a copy of the last frame"};
     struct Deleter {
@@ -268,9 +324,9 @@ void SaveLastFrame(const THeadlessImageView::Frame& f,
                 std::min<size_t>(f.pixels.size(), size_t(MM_GetFrameBytes(image))));
     MM_Unlock(leaf, 1);
     MM_SetName(image, "live");
-    const std::string header = c.BuildAcquisitionHeader(false);
+    const std::string header = FrameRecord(c, progid, shownAt);
     MM_WriteComment(image, header.c_str(), static_cast<int32_t>(header.size() + 1));
-    SaveImage(image, path, AcquisitionSaveOptions(c, shownAt));
+    SaveImage(image, path, AcquisitionSaveOptions(c, image, shownAt));
     Describe(image, path);
 }
 
@@ -304,19 +360,27 @@ enum class Ending { TimeUp, Signal, Failed };
 
 // Polls until the time is up, a stop signal came or live video ended by itself, refreshing
 // the status line (in place four times a second on a terminal, else a line a second).
-Ending Watch(TBXTessvikFerroFW& c, LiveTally& t, const LiveOptions& o, const StopSignals& stop,
+Ending Watch(Control& c, LiveTally& t, const LiveOptions& o, const StopSignals& stop,
              StatusLine& status) {
     const int64_t startUs = bx::kernel::NowMicroseconds();
+    // Live video that shows no frame for a frame's time has ended by itself.
+    uint64_t shown = t.shown.load();
+    FrameWait frames(FrameMicroseconds(c));
     const auto period =
         status.terminal() ? std::chrono::milliseconds(250) : std::chrono::seconds(1);
     auto nextStatus = Clock::now() + period;
     for (;;) {
         if (stop.Caught()) return Ending::Signal;
-        if (!c.LiveActive) return Ending::Failed;
+        if (const uint64_t now = t.shown.load(); now != shown) {
+            shown = now;
+            frames.Restart(FrameMicroseconds(c));
+        } else if (frames.Over()) {
+            return Ending::Failed;
+        }
         const int64_t elapsedUs = bx::kernel::NowMicroseconds() - startUs;
         if (o.seconds && elapsedUs >= *o.seconds * 1e6) return Ending::TimeUp;
         if (Clock::now() >= nextStatus) {
-            status.Show(StatusText(t, c));
+            status.Show(StatusText(t, c.GetLong("ExposureTime")));
             t.measure = true;  // for the next line
             nextStatus += period;
         }
@@ -327,11 +391,11 @@ Ending Watch(TBXTessvikFerroFW& c, LiveTally& t, const LiveOptions& o, const Sto
 }
 
 // Asks the handler to keep the next frame and waits for it, bounded by one frame's time.
-bool KeepLastFrame(TBXTessvikFerroFW& c, LiveTally& t) {
+bool KeepLastFrame(Control& c, LiveTally& t) {
     t.keep.store(true, std::memory_order_release);
     const FrameWait wait(FrameMicroseconds(c));
     while (!t.kept.load(std::memory_order_acquire)) {
-        if (!c.LiveActive || wait.Over()) return false;
+        if (wait.Over()) return false;
         bx::kernel::Sleep(1);
     }
     return true;
@@ -370,14 +434,9 @@ void PrintSummary(const LiveTally& t, Ending ending, int signal,
     std::cout << std::flush;
 }
 
-void Start(TBXTessvikFerroFW& c) {
-    try {
-        ferro::StartLive(c);
-    } catch (const std::exception& e) {
-        throw Failure{kCamera, std::string("live video failed: ") + e.what() + " (camera error " +
-                                   std::to_string(c.LastCameraError) + ")"};
-    }
-    if (!c.LiveActive) throw Failure{kCamera, "live video did not start (the camera is not ready)"};
+void Start(Control& c) {
+    const HRESULT hr = c.ferro().EnableLiveVideo();
+    if (FAILED(hr)) throw Failure{kCamera, "live video failed: " + ErrorText(hr)};
 }
 
 }  // namespace
@@ -391,25 +450,23 @@ int RunLive(const Options& options, const LiveOptions& o) {
     t.wantPicture = !o.preview.empty();
     Host host(options,
               {true, std::make_shared<StatusConsoleUi>(AnswerCode(options.answer), status)});
-    TBXTessvikFerroFW& c = host.control();
+    Control& c = host.control();
     ApplyAcquisitionOptions(c, o.acquisition);
     PrepareNumbering(t, c);
     const THeadlessImageView& view = host.view();
-    c.SetLiveFrameUpdateHandler([&t, &view] { OnFrameShown(t, view); });
-    c.Events.Set(ferro::EventId::OnProcessUpdate, [&t, &c] {
-        if (c.GrabProgress.load() == -3) t.autoExposureFrames.fetch_add(1);
-    });
+    host.events().Set("OnLiveFrameUpdate", [&t, &view] { OnFrameShown(t, view); });
 
     Start(c);
     if (o.autoExposure) RunAutoExposure(c, *o.autoExposure, t, stop);
     t.startUs = bx::kernel::NowMicroseconds();
     t.measure = true;
     t.restart = true;
-    const auto before = CameraCounters(c);
+    const auto before = SimulatedCameraCounters();
     const Ending ending = stop.Caught() ? Ending::Signal : Watch(c, t, o, stop, status);
     const bool kept = ending != Ending::Failed && KeepLastFrame(c, t);
-    ferro::StopLive(c);
-    const auto after = CameraCounters(c);
+    c.ferro().DisableLiveVideo();
+    host.events().Set("OnLiveFrameUpdate", {});
+    const auto after = SimulatedCameraCounters();
     status.Break();
     PrintSummary(t, ending, stop.Caught(), before, after);
 
@@ -421,7 +478,8 @@ int RunLive(const Options& options, const LiveOptions& o) {
             if (!t.picture) throw Failure{kOutput, "the last frame could not be rendered"};
             WritePreview(*t.picture, o.preview);
         }
-        if (!o.saveLast.empty()) SaveLastFrame(*t.frame, t.frameShownAt, o.saveLast, c);
+        if (!o.saveLast.empty())
+            SaveLastFrame(*t.frame, t.frameShownAt, o.saveLast, c, options.create.progid);
     }
     return kOk;
 }

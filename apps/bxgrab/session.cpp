@@ -1,10 +1,14 @@
 #include "session.h"
 
 #include <bxmm/host.h>
+#include <bxplatform/inifile.h>
+#include <dlfcn.h>
+#include <kvcam/kvcam.h>
 #include <kvcam/kvcam_sim.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -14,9 +18,6 @@
 #include <iterator>
 #include <sstream>
 #include <vector>
-
-#include "control/ImageTypes.h"
-#include "control/Trace.h"
 
 namespace bxgrab {
 
@@ -67,7 +68,18 @@ void UseCameraDescription(const std::string& path, bool frameCounter) {
         throw Failure{kUsage, std::string("bad camera description: ") + KvCamSim_LastError()};
 }
 
-// The control hosted with a headless view, settings loaded and the camera open.
+// The --trace-level, kept over every load (-1: the file's).
+int g_traceLevel = -1;
+
+// The module's exported trace level, found in the module the registry names.
+void ApplyTraceLevel(const Control& c) {
+    if (g_traceLevel < 0 || c.modulePath().empty()) return;
+    void* module = ::dlopen(c.modulePath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (module == nullptr) return;
+    if (auto* level = static_cast<std::atomic<int32_t>*>(::dlsym(module, "_g_iTraceLevel")))
+        level->store(g_traceLevel);
+    ::dlclose(module);  // the reference RTLD_NOLOAD took
+}
 
 // Says in one line when the camera took another value than asked.
 void ReportAdjusted(const char* what, const std::string& asked, const std::string& used) {
@@ -76,38 +88,56 @@ void ReportAdjusted(const char* what, const std::string& asked, const std::strin
                   << "\n";
 }
 
-void ApplyDepth(TBXTessvikFerroFW& c, const std::string& depth) {
-    if (depth.empty()) return;
-    if (depth == "8") {
-        c.chk_Color->SetChecked(false);
-        c.rbn_RangeLow->SetChecked(true);
-    } else if (depth == "12") {
-        c.chk_Color->SetChecked(false);
-        c.rbn_RangeHigh->SetChecked(true);
-    } else {
-        if (!c.IsColourCamera) throw Failure{kUsage, "this camera has a monochrome sensor"};
-        c.chk_Color->SetChecked(true);
-    }
+bool IsColour(Control& c) {
+    return c.GetLong("BitDepth") == 24;
 }
 
-void ApplyWindow(TBXTessvikFerroFW& c, const std::string& text) {
+// There is no depth property: a host changes depth as the settings file says it, by writing
+// the control's settings out, changing the depth keys and loading them back.
+void ApplyDepth(Control& c, const std::string& depth) {
+    if (depth.empty()) return;
+    const bool colour = depth != "8" && depth != "12";
+    TemporaryFile file("depth");
+    Control::Check(c.ferro().SaveToRegistry(bx::com::Bstr(file.path()).Get()),
+                   "saving the settings");
+    bx::ini::TIniFile ini(file.path());
+    // Colour takes its samples from the 8-bit range, as the panel's colour choice does.
+    ini.WriteBool(kSettingsSection, "Color mode", colour);
+    ini.WriteString(kSettingsSection, "Range", depth == "12" ? "High" : "Low");
+    if (depth == "12") ini.WriteBool(kSettingsSection, "8 Bit Acquire", false);
+    // The control takes colour from any sensor; the driver knows which sensors have a mosaic.
+    int32_t sensor = 1;
+    if (const KvCamHandle camera = OpenCameraHandle(); colour && camera != 0)
+        KvCam_GetInfo(camera, KVCAM_INFO_CCD_TYPE, &sensor);
+    if (sensor != 1) throw Failure{kUsage, "this camera has a monochrome sensor"};
+    LoadSettings(c, file.path());
+    if (colour && !IsColour(c)) throw Failure{kUsage, "the camera does not take colour"};
+}
+
+std::string Edges(long l, long t, long r, long b) {
+    return std::to_string(l) + "," + std::to_string(t) + "," + std::to_string(r) + "," +
+           std::to_string(b);
+}
+
+void ApplyWindow(Control& c, const std::string& text) {
     auto w = ParseWindow(text);
     if (!w) throw Failure{kUsage, "window must be LEFT,TOP,RIGHT,BOTTOM: " + text};
-    if (w->right >= c.CcdWidth || w->bottom >= c.CcdHeight)
-        throw Failure{kUsage, "window reaches beyond the " + std::to_string(c.CcdWidth) + " x " +
-                                  std::to_string(c.CcdHeight) + " sensor"};
-    c.GrabWindowLeft = w->left;
-    c.GrabWindowTop = w->top;
-    c.GrabWindowRight = w->right;
-    c.GrabWindowBottom = w->bottom;
-    c.WindowedGrab = true;
-    c.RebuildRegion();
-    auto edges = [](int l, int t, int r, int b) {
-        return std::to_string(l) + "," + std::to_string(t) + "," + std::to_string(r) + "," +
-               std::to_string(b);
-    };
-    ReportAdjusted("window", edges(w->left, w->top, w->right, w->bottom),
-                   edges(c.GrabWindowLeft, c.GrabWindowTop, c.GrabWindowRight, c.GrabWindowBottom));
+    // The full frame's size in sensor pixels, as the unwindowed grab window tells it.
+    c.PutBool("WindowedGrab", false);
+    const long binning = std::max(1L, c.GetLong("BinningFactorX"));
+    const long width = c.GetLong("GrabWindowWidth") * binning;
+    const long height = c.GetLong("GrabWindowHeight") * binning;
+    if (w->right >= width || w->bottom >= height)
+        throw Failure{kUsage, "window reaches beyond the " + std::to_string(width) + " x " +
+                                  std::to_string(height) + " sensor"};
+    c.PutLong("GrabWindowLeft", w->left);
+    c.PutLong("GrabWindowTop", w->top);
+    c.PutLong("GrabWindowRight", w->right);
+    c.PutLong("GrabWindowBottom", w->bottom);
+    c.PutBool("WindowedGrab", true);
+    ReportAdjusted("window", Edges(w->left, w->top, w->right, w->bottom),
+                   Edges(c.GetLong("GrabWindowLeft"), c.GetLong("GrabWindowTop"),
+                         c.GetLong("GrabWindowRight"), c.GetLong("GrabWindowBottom")));
 }
 
 }  // namespace
@@ -159,17 +189,105 @@ Host::Host(const Options& options, const SessionSetup& setup) {
     CheckSettingsPath(options.settings);
     bx::ui::SetUiBackend(
         setup.ui ? setup.ui : std::make_shared<bx::ui::ConsoleUi>(AnswerCode(options.answer)));
-    control_ = std::make_unique<TBXTessvikFerroFW>();
-    control_->ImageWindow = registration_.handle();
-    control_->LoadFromRegistry(options.settings);
-    if (options.traceLevel >= 0) g_iTraceLevel = options.traceLevel;
-    control_->Initialise();
-    if (!control_->SessionOpen)
+    try {
+        control_ = std::make_unique<Control>(options.create);
+        events_ = std::make_unique<ControlEvents>(*control_, options.events);
+        control_->PutLong("ImageWindow", static_cast<long>(registration_.handle()));
+        g_traceLevel = options.traceLevel;
+        LoadSettings(*control_, options.settings);
+        Control::Check(control_->ferro().Initialise(), "the camera could not be opened");
+    } catch (const ControlError& error) {
+        throw Failure{kCamera, error.what()};
+    }
+    // The control opens the camera or says why in a message box; a host sees which by the
+    // image size it reports (none without a camera).
+    if (control_->GetLong("GrabWindowWidth") <= 0)
         throw Failure{kCamera, "the camera could not be opened (see the message above)"};
 }
 
 Host::~Host() {
-    if (control_) control_->Quit();
+    if (!control_) return;
+    control_->ferro().Quit();
+    events_.reset();
+}
+
+void LoadSettings(Control& c, const std::string& path) {
+    Control::Check(c.ferro().LoadFromRegistry(bx::com::Bstr(path).Get()), "loading " + path);
+    ApplyTraceLevel(c);
+}
+
+TemporaryFile::TemporaryFile(const std::string& stem) {
+    std::string name = (fs::temp_directory_path() / ("bxgrab-" + stem + "-XXXXXX")).string();
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        throw Failure{kOutput,
+                      "cannot create a temporary file in " + fs::temp_directory_path().string()};
+    ::close(fd);
+    fs::remove(name);  // the control writes a file of its own there
+    path_ = name;
+}
+
+TemporaryFile::~TemporaryFile() {
+    std::error_code ec;
+    fs::remove(path_, ec);
+}
+
+SettingsList SectionSettings(const std::string& path, const std::string& section) {
+    SettingsList out;
+    std::ifstream in(path);
+    const bx::ini::TIniFile ini(path);
+    auto lower = [](std::string text) {
+        std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+        return text;
+    };
+    const std::string wanted = "[" + lower(section) + "]";
+    bool inside = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == ';') continue;
+        if (line[first] == '[') {
+            std::string name = line.substr(first);
+            name.erase(name.find_last_not_of(" \t") + 1);
+            inside = lower(name) == wanted;
+            continue;
+        }
+        const size_t equals = line.find('=');
+        if (!inside || equals == std::string::npos) continue;
+        std::string key = line.substr(first, equals - first);
+        key.erase(key.find_last_not_of(" \t") + 1);
+        out.emplace_back(key, ini.ReadString(section, key, ""));
+    }
+    return out;
+}
+
+SettingsList CurrentSettings(Control& c) {
+    TemporaryFile file("settings");
+    try {
+        Control::Check(c.ferro().SaveToRegistry(bx::com::Bstr(file.path()).Get()),
+                       "saving the settings");
+    } catch (const ControlError& error) {
+        throw Failure{kCamera, error.what()};
+    }
+    SettingsList settings = SectionSettings(file.path(), kSettingsSection);
+    if (settings.empty()) throw Failure{kCamera, "the control wrote no settings"};
+    return settings;
+}
+
+KvCamHandle OpenCameraHandle() {
+    // Handles count up from 1 as cameras are opened; a session opens very few.
+    for (KvCamHandle handle = 1; handle <= 64; ++handle) {
+        int32_t type = 0;
+        if (KvCam_GetInfo(handle, KVCAM_INFO_CAMERA_TYPE, &type) == KVCAM_OK) return handle;
+    }
+    return 0;
+}
+
+std::optional<KvCamSimCounters> SimulatedCameraCounters() {
+    const KvCamHandle handle = OpenCameraHandle();
+    KvCamSimCounters counters{};
+    if (handle == 0 || KvCamSim_GetCounters(handle, &counters) != KVCAM_OK) return std::nullopt;
+    return counters;
 }
 
 void CheckSettingsPath(const std::string& path) {
@@ -202,49 +320,55 @@ bool IsOmeTiff(const std::string& path) {
     throw Failure{kUsage, "output must end in .ome.tif, .ome.tiff, .tif or .tiff: " + path};
 }
 
-void ApplyAcquisitionOptions(TBXTessvikFerroFW& c, const AcquisitionOptions& o) {
-    const bool colour = o.depth == "colour" || o.depth == "color";
-    if (o.binning) {
-        const auto& choices = c.BinningChoices;
-        const auto choice = std::find(choices.begin(), choices.end(), *o.binning);
-        if (choice == choices.end())
-            throw Failure{
-                kUsage, "binning " + std::to_string(*o.binning) + " is not offered by this camera"};
-        if (colour && *o.binning > 1 && !c.IsMicroDot)
+void ApplyAcquisitionOptions(Control& c, const AcquisitionOptions& o) {
+    try {
+        const bool colour = o.depth == "colour" || o.depth == "color";
+        // Colour cameras of the family take colour from an unbinned mosaic.
+        if (colour && o.binning && *o.binning > 1)
             throw Failure{kUsage,
                           "colour needs binning 1 on this camera (the colour mosaic does "
                           "not survive binning); use --depth 8 or 12 with --binning " +
                               std::to_string(*o.binning)};
-        c.SelectBinning(static_cast<int>(choice - choices.begin()));
-    }
-    ApplyDepth(c, o.depth);
-    if (colour && c.BinningFactorX > 1 && !c.IsMicroDot)
-        throw Failure{kUsage, "colour needs binning 1 on this camera; the settings hold binning " +
-                                  std::to_string(c.BinningFactorX) + " (add --binning 1)"};
-    if (!o.window.empty()) ApplyWindow(c, o.window);
-    if (o.gain) {
-        c.SetGainValue(*o.gain);
-        ReportAdjusted("gain", std::to_string(*o.gain), std::to_string(c.Brightness));
-    }
-    if (o.offset) {
-        c.SetOffsetValue(*o.offset);
-        ReportAdjusted("offset", std::to_string(*o.offset), std::to_string(c.Contrast));
-    }
-    if (!o.exposure.empty()) {
-        auto us = ParseExposure(o.exposure);
-        if (!us) throw Failure{kUsage, "exposure must be a time such as 20ms, 500us or 1.5s"};
-        c.SetExposureTime(static_cast<int>(*us));
-        ReportAdjusted("exposure", std::to_string(*us) + " us",
-                       std::to_string(c.ExposureTime) + " us");
+        ApplyDepth(c, o.depth);
+        if (o.binning) {
+            c.PutLong("BinningFactorX", *o.binning);
+            if (c.GetLong("BinningFactorX") != *o.binning)
+                throw Failure{kUsage, "binning " + std::to_string(*o.binning) +
+                                          " is not offered by this camera"};
+        }
+        if (colour && c.GetLong("BinningFactorX") > 1)
+            throw Failure{kUsage,
+                          "colour needs binning 1 on this camera; the settings hold binning " +
+                              std::to_string(c.GetLong("BinningFactorX")) + " (add --binning 1)"};
+        if (!o.window.empty()) ApplyWindow(c, o.window);
+        if (o.gain) {
+            c.PutLong("Gain", *o.gain);
+            ReportAdjusted("gain", std::to_string(*o.gain), std::to_string(c.GetLong("Gain")));
+        }
+        if (o.offset) {
+            c.PutLong("Offset", *o.offset);
+            ReportAdjusted("offset", std::to_string(*o.offset),
+                           std::to_string(c.GetLong("Offset")));
+        }
+        if (!o.exposure.empty()) {
+            auto us = ParseExposure(o.exposure);
+            if (!us) throw Failure{kUsage, "exposure must be a time such as 20ms, 500us or 1.5s"};
+            c.PutLong("ExposureTime", static_cast<long>(*us));
+            ReportAdjusted("exposure", std::to_string(*us) + " us",
+                           std::to_string(c.GetLong("ExposureTime")) + " us");
+        }
+    } catch (const ControlError& error) {
+        throw Failure{kCamera, error.what()};
     }
 }
 
-bx::mm::SaveOptions AcquisitionSaveOptions(const TBXTessvikFerroFW& c,
+bx::mm::SaveOptions AcquisitionSaveOptions(Control& c, MM_HANDLE image,
                                            std::chrono::system_clock::time_point acquired) {
     bx::mm::SaveOptions options;
-    const int depth = ferro::AcquisitionDepth(c.BitDepth, c.Acquire8Bit);
-    options.significant_bits = depth == 24 ? 8 : depth;
-    options.exposure_seconds = c.ExposureTime.load() / 1e6;
+    const int32_t type = MM_GetDataType(image);
+    const bool eightBit = type == MM_TYPE_GREY8 || type == MM_TYPE_BGR24;
+    options.significant_bits = eightBit ? 8 : static_cast<int>(c.GetLong("BitDepth"));
+    options.exposure_seconds = c.GetLong("ExposureTime") / 1e6;
     options.acquisition_time = acquired;
     return options;
 }

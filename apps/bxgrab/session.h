@@ -1,6 +1,7 @@
-// The host session every bxgrab command runs in: the control created as an imaging host
-// creates it, with a headless image view, the settings file loaded and the camera open; and
-// the acquisition options that snap and live share.
+// The host session every bxgrab command runs in: the control created by its ProgID and
+// driven through its automation interfaces, with bxgrab's own headless image view, the
+// settings file loaded and the camera open; and the acquisition options that snap and live
+// share.
 //
 // Thread rule: UI thread only (bxgrab's main thread), except where a function says so.
 #pragma once
@@ -9,17 +10,19 @@
 #include <bxmm/mm40.h>
 #include <bxplatform/ui.h>
 #include <bxview/headless_view.h>
+#include <kvcam/kvcam_sim.h>
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
-#include "control/BXTessvikGrabImpl1.h"
+#include "automation.h"
+#include "events.h"
 
 namespace bxgrab {
-
-using ferro::TBXTessvikFerroFW;
 
 // Exit codes: 0 success, 2 bad command line, 3 camera or acquisition failure, 4 output file
 // failure.
@@ -37,6 +40,8 @@ struct Options {
     std::string camera;
     int traceLevel = -1;
     std::string answer = "default";
+    CreateOptions create;  // the ProgID and the module to register on first use
+    bool events = false;   // print every event the control raises
 };
 
 // What to take: the camera settings snap and live set before they start.
@@ -63,8 +68,8 @@ struct SessionSetup {
     std::shared_ptr<bx::ui::UiBackend> ui;
 };
 
-// The control hosted with a headless view, settings loaded and the camera open. Throws
-// Failure when the description, the settings path or the camera is unusable.
+// The control hosted with bxgrab's view, settings loaded and the camera open. Throws
+// Failure when the description, the settings path, the control or the camera is unusable.
 class Host {
 public:
     explicit Host(const Options& options, const SessionSetup& setup = {});
@@ -72,19 +77,54 @@ public:
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    TBXTessvikFerroFW& control() { return *control_; }
+    Control& control() { return *control_; }
+    ControlEvents& events() { return *events_; }
     // The view the control shows its frames in. Thread-safe.
     bx::view::THeadlessImageView& view() { return view_; }
 
 private:
     bx::view::THeadlessImageView view_;
     bx::view::ImageViewRegistration registration_{&view_};
-    std::unique_ptr<TBXTessvikFerroFW> control_;
+    std::unique_ptr<Control> control_;
+    std::unique_ptr<ControlEvents> events_;
 };
 
 // Sets the camera as the options ask and says in one line each value the camera took
 // differently. Throws Failure (kUsage) for values this camera cannot take.
-void ApplyAcquisitionOptions(TBXTessvikFerroFW& c, const AcquisitionOptions& o);
+void ApplyAcquisitionOptions(Control& c, const AcquisitionOptions& o);
+
+// The control's settings as it writes them (SaveToRegistry to a temporary file): the keys of
+// its section in the order written, with their values. Throws Failure (kCamera) when the
+// control writes none.
+using SettingsList = std::vector<std::pair<std::string, std::string>>;
+inline const std::string kSettingsSection = "KorvaneFW Camera";
+SettingsList CurrentSettings(Control& c);
+// The keys of `section` in `path`, in file order, with their values.
+SettingsList SectionSettings(const std::string& path, const std::string& section);
+
+// A file name in the temporary folder, removed (if made) when the object goes.
+class TemporaryFile {
+public:
+    explicit TemporaryFile(const std::string& stem);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// LoadFromRegistry(path), keeping the --trace-level (a load sets the file's level).
+void LoadSettings(Control& c, const std::string& path);
+
+// The camera driver's handle of the camera the control has open, 0 when none answers. The
+// control does not hand out its camera; the driver, which the host shares with it, is asked
+// which handle it knows. Used only for what the interfaces do not tell: the sensor kind, the
+// mosaic pattern and the simulated camera's frame counts.
+KvCamHandle OpenCameraHandle();
+// The frame counts of the open simulated camera; nullopt for another camera.
+std::optional<KvCamSimCounters> SimulatedCameraCounters();
 
 // A missing settings file means factory settings; throws Failure (kUsage) for a folder or a
 // file that cannot be read, a mistake the user must hear of rather than a silent fall back.
@@ -94,9 +134,11 @@ void CheckWritable(const std::string& output);
 // True for .ome.tif(f), false for .tif(f); throws Failure (kUsage) for other names.
 bool IsOmeTiff(const std::string& path);
 // What the store cannot know about an image the control has just taken, for its OME-XML: the
-// bits its samples carry (the acquisition depth, 8 per channel in colour), the exposure the
-// camera used (ExposureTime, in microseconds) and `acquired`, when the frame was taken.
-bx::mm::SaveOptions AcquisitionSaveOptions(const TBXTessvikFerroFW& c,
+// bits its samples carry (8 for 8-bit and colour data, else the camera's BitDepth), the
+// exposure the camera used (ExposureTime, in microseconds) and `acquired`, when the frame was
+// taken.
+// `image` is the image saved: its sample size tells 8-bit data from deeper.
+bx::mm::SaveOptions AcquisitionSaveOptions(Control& c, MM_HANDLE image,
                                            std::chrono::system_clock::time_point acquired);
 // Saves `image` as OME-TIFF or TIFF by the name of `path` (IsOmeTiff). Throws Failure
 // (kOutput) when the save fails.

@@ -1,4 +1,5 @@
-// bxgrab settings: show, save and load through the control's settings file.
+// bxgrab settings: show, save and load through the control's settings file: what the control
+// holds is what it writes with SaveToRegistry to a temporary file.
 #include "settings.h"
 
 #include <bxplatform/inifile.h>
@@ -12,46 +13,48 @@ namespace bxgrab {
 namespace {
 
 namespace fs = std::filesystem;
-using Settings = std::vector<TBXTessvikFerroFW::SettingText>;
 
 // Where a value came from: the file says the same text, the file lacks the key, or the file
 // says something the camera or the control did not keep (clamped, or replaced by a limit).
-const char* Source(const bx::ini::TIniFile& file, const TBXTessvikFerroFW::SettingText& s) {
-    const std::string& section = TBXTessvikFerroFW::SettingsSection();
-    if (!file.ValueExists(section, s.Key)) return "default";
-    return file.ReadString(section, s.Key, "") == s.Value ? "file" : "camera";
+const char* Source(const bx::ini::TIniFile& file, const std::string& key,
+                   const std::string& value) {
+    if (!file.ValueExists(kSettingsSection, key)) return "default";
+    return file.ReadString(kSettingsSection, key, "") == value ? "file" : "camera";
 }
 
 int Show(const Options& options) {
     Host host(options);
-    const Settings settings = host.control().SettingsAsText();
+    const SettingsList settings = CurrentSettings(host.control());
     const bx::ini::TIniFile file(options.settings);
     size_t keyWidth = 0, valueWidth = 0;
-    for (const auto& s : settings) {
-        keyWidth = std::max(keyWidth, s.Key.size());
-        valueWidth = std::max(valueWidth, s.Value.size());
+    for (const auto& [key, value] : settings) {
+        keyWidth = std::max(keyWidth, key.size());
+        valueWidth = std::max(valueWidth, value.size());
     }
-    for (const auto& s : settings)
-        std::cout << s.Key << std::string(keyWidth - s.Key.size() + 2, ' ') << s.Value
-                  << std::string(valueWidth - s.Value.size() + 2, ' ') << Source(file, s) << "\n";
+    for (const auto& [key, value] : settings)
+        std::cout << key << std::string(keyWidth - key.size() + 2, ' ') << value
+                  << std::string(valueWidth - value.size() + 2, ' ') << Source(file, key, value)
+                  << "\n";
     return kOk;
 }
 
 int Save(const Options& options, const SettingsOptions& settings) {
-    Host host(options);
-    TBXTessvikFerroFW& c = host.control();
-    ApplyAcquisitionOptions(c, settings.acquisition);
-    if (!c.SaveToRegistry(settings.file)) {
-        // The control does not say why; the folder checks usually can.
-        std::string why;
-        try {
-            CheckWritable(settings.file);
-        } catch (const Failure& failure) {
-            why = ": " + failure.message;
-        }
-        throw Failure{kOutput, "could not write settings file " + settings.file + why};
+    // The control reports no failure of its own writes; the folder checks say why one fails.
+    try {
+        CheckWritable(settings.file);
+    } catch (const Failure& failure) {
+        throw Failure{kOutput,
+                      "could not write settings file " + settings.file + ": " + failure.message};
     }
-    std::cout << "saved " << c.SettingsAsText().size() << " settings to " << settings.file << "\n";
+    Host host(options);
+    Control& c = host.control();
+    ApplyAcquisitionOptions(c, settings.acquisition);
+    const size_t count = CurrentSettings(c).size();
+    const HRESULT hr = c.ferro().SaveToRegistry(bx::com::Bstr(settings.file).Get());
+    if (FAILED(hr) || SectionSettings(settings.file, kSettingsSection).size() < count)
+        throw Failure{kOutput, "could not write settings file " + settings.file +
+                                   (FAILED(hr) ? ": " + ErrorText(hr) : "")};
+    std::cout << "saved " << count << " settings to " << settings.file << "\n";
     return kOk;
 }
 
@@ -62,17 +65,17 @@ int Load(const Options& options, const std::string& path) {
         throw Failure{kUsage, "settings file not found: " + path};
     CheckSettingsPath(path);
     Host host(options);
-    TBXTessvikFerroFW& c = host.control();
-    const Settings before = c.SettingsAsText();
-    c.LoadFromRegistry(path);
-    const Settings after = c.SettingsAsText();
+    Control& c = host.control();
+    const SettingsList before = CurrentSettings(c);
+    LoadSettings(c, path);
+    const SettingsList after = CurrentSettings(c);
     int changed = 0;
-    for (const auto& now : after) {
+    for (const auto& [key, value] : after) {
         const auto was = std::find_if(before.begin(), before.end(),
-                                      [&](const auto& s) { return s.Key == now.Key; });
-        const std::string old = was == before.end() ? "(none)" : was->Value;
-        if (old == now.Value) continue;
-        std::cout << now.Key << ": " << old << " -> " << now.Value << "\n";
+                                      [&](const auto& s) { return s.first == key; });
+        const std::string old = was == before.end() ? "(none)" : was->second;
+        if (old == value) continue;
+        std::cout << key << ": " << old << " -> " << value << "\n";
         ++changed;
     }
     if (changed == 0) std::cout << "no setting changed\n";

@@ -1,5 +1,6 @@
 """Runs bxgrab like a user and checks its files with tifffile, an independent TIFF reader,
-and its PNG pictures with zlib."""
+and its PNG pictures with zlib. The class registry is a file in the work folder
+(BX_REGISTRY_FILE), so the user's registry is never touched."""
 import os
 import pty
 import re
@@ -30,6 +31,7 @@ def check(condition, message):
 def run(*args, env=None, settings="none.ini"):
     full_env = dict(os.environ, **(env or {}))
     full_env.pop("KVCAM_SIM_CONFIG", None)
+    full_env.setdefault("BX_REGISTRY_FILE", REGISTRY)
     result = subprocess.run([BXGRAB, "--settings", os.path.join(work, settings), *args],
                             capture_output=True, text=True, env=full_env, timeout=120)
     return result
@@ -97,6 +99,37 @@ def check_acquisition(name, ome, bits, started, exposure=None):
 
 
 with tempfile.TemporaryDirectory() as work:
+    REGISTRY = os.path.join(work, "classes.reg")
+    os.environ["BX_REGISTRY_FILE"] = REGISTRY  # for the runs that build their own environment
+    os.environ.pop("BXGRAB_MODULE", None)
+
+    # First use registers the module found beside bxgrab; unregister removes the ProgID, and
+    # a ProgID nobody registered is a clear creation failure.
+    r = run("info")
+    check(r.returncode == 0 and "Korvane Camera" in open(REGISTRY).read(),
+          f"first use: {r.returncode} {r.stderr}")
+    r = run("unregister")
+    check(r.returncode == 0 and f"registry: {REGISTRY}" in r.stdout and
+          "Korvane Camera" not in open(REGISTRY).read(), f"unregister: {r.stdout} {r.stderr}")
+    r = run("register")
+    check(r.returncode == 0 and "registered " in r.stdout and
+          "Korvane Camera" in open(REGISTRY).read(), f"register: {r.stdout} {r.stderr}")
+    r = run("register", "--module", os.path.join(work, "missing.so"))
+    check(r.returncode == 3 and "missing.so" in r.stderr, f"register missing: {r.stderr}")
+    r = run("--progid", "No Such Camera", "info")
+    check(r.returncode == 3 and 'no class is registered as "No Such Camera"' in r.stderr and
+          REGISTRY in r.stderr, f"unregistered ProgID: {r.returncode} {r.stderr}")
+
+    # Events in the order a snap raises them, by name from the control's type information.
+    r = run("--events", "snap", "-o", os.path.join(work, "events.ome.tif"), "-e", "2ms")
+    events = re.findall(r"^event (\w+) \((\d+)\) on the (main|other) thread(.*)$", r.stdout, re.M)
+    names = [e[0] for e in events]
+    progress = [e[3] for e in events if e[0] == "OnProcessUpdate"]
+    check(r.returncode == 0 and names and names[0] == "OnPreAcquisitionTriggerClick" and
+          names[-1] == "OnProcessUpdate" and "OnPostAcquisitionTriggerClick" in names and
+          names.index("OnProcessUpdate") < names.index("OnPostAcquisitionTriggerClick") and
+          progress[0] == ": GrabProgress -1" and progress[-1] == ": GrabProgress 1" and
+          all(e[2] == "main" for e in events), f"events snap: {r.returncode} {r.stdout} {r.stderr}")
     # A 12-bit monochrome snap saved as OME-TIFF.
     out = os.path.join(work, "mono.ome.tif")
     started = datetime.now(timezone.utc)
@@ -213,10 +246,10 @@ with tempfile.TemporaryDirectory() as work:
     r = subprocess.run([BXGRAB, "--version"], capture_output=True, text=True, timeout=30)
     check(r.returncode == 0 and r.stdout.startswith("bxgrab "), f"--version: {r.stdout}")
 
-    # info shows the Device page.
+    # info shows what the interfaces and the camera list tell.
     r = run("info")
-    check(r.returncode == 0 and "1392 x 1040" in r.stdout and "Veridan 1350" in r.stdout,
-          f"info: {r.returncode} {r.stdout} {r.stderr}")
+    check(r.returncode == 0 and "1392 x 1040" in r.stdout and "0x0100A00E" in r.stdout and
+          re.search(r"bit depth +12", r.stdout), f"info: {r.returncode} {r.stdout} {r.stderr}")
 
     # Settings: show tells each value's source (the camera replaces the file's AE Max Time by
     # its own limit); a save writes what the options set; loading it lists what changed.
