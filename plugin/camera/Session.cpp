@@ -225,6 +225,9 @@ void ConfigureForCamera(TBXTessvikFerroFW& form, CameraCommand& command) {
     form.BinningChoices = ReadBinningChoices(form);
     form.ShowBinningChoices();
     form.ApplyCheckedDepth();  // sends the image format
+    // Colour chosen before the camera was ready (by the settings file) is the format, not the
+    // depth button's: without this the camera would send grey frames to a colour grab.
+    if (form.chk_Color->Checked() && form.chk_Color->Visible()) form.ColorClick();
     form.Acquire8Bit = form.chk_Acquire8bit->Checked();
 }
 

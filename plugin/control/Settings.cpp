@@ -395,6 +395,9 @@ void ApplyRange(Form& f, const std::string& range) {
         f.rbn_RangeMid->SetChecked(true);
     else if (range == "Low")
         f.rbn_RangeLow->SetChecked(true);
+    // Colour sets its own format and depth: a range button checked after it (a second load)
+    // must not leave the camera sending grey frames.
+    if (f.chk_Color->Checked()) f.ColorClick();
 }
 
 }  // namespace

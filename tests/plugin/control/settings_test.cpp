@@ -320,3 +320,19 @@ TEST_F(Settings, AFileOtherToolsWroteLoadsAndKeepsWhatItDoesNotOwn) {
     EXPECT_NE(text.find("; exposure in microseconds"), std::string::npos);
     EXPECT_EQ(text.find("[KorvaneFW Camera]"), std::string::npos) << "one section, as it was named";
 }
+
+// Colour in the file is the camera's format after the first load and after a second one,
+// although the "Range" button the file names is checked after it.
+TEST_F(Settings, ColourFromTheFileReachesTheCamera) {
+    UseCamera("[sensor]\nwidth = 96\nheight = 64\ncolour = yes\n");
+    Write("Color mode=1\nRange=High\n");
+    TBXTessvikFerroFW& c = Create();
+    for (const char* load : {"first", "second"}) {
+        c.LoadFromRegistry(path);
+        ASSERT_TRUE(c.CameraReady) << load << BoxTexts();
+        EXPECT_EQ(CameraParam(KVCAM_PARAM_FORMAT), KVCAM_FORMAT_BAYER8) << load;
+        EXPECT_EQ(c.BitDepth, 24) << load;
+        std::vector<uint8_t> frame(c.AcquisitionFrameBytes());
+        EXPECT_EQ(c.GrabFrameToBuffer(frame.data(), frame.size()), KVCAM_OK) << load;
+    }
+}
