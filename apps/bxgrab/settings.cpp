@@ -70,7 +70,9 @@ int Load(const Options& options, const std::string& path) {
     LoadSettings(c, path);
     const SettingsList after = CurrentSettings(c);
     int changed = 0;
-    for (const auto& [key, value] : after) {
+    for (const auto& entry : after) {
+        const std::string& key = entry.first;
+        const std::string& value = entry.second;
         const auto was = std::find_if(before.begin(), before.end(),
                                       [&](const auto& s) { return s.first == key; });
         const std::string old = was == before.end() ? "(none)" : was->second;
