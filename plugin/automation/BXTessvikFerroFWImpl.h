@@ -231,6 +231,13 @@ public:
     template <class Apply>
     HRESULT NotifyingSet(DISPID id, bool accept, Apply&& apply);
 
+    // A setter of IBXTessvikFerroFW that is the pattern and nothing else: guarded, then
+    // NotifyingSet.
+    template <class Apply>
+    HRESULT Put(DISPID id, bool accept, Apply&& apply) noexcept {
+        return Guarded(IID_IBXTessvikFerroFW, [&] { return NotifyingSet(id, accept, apply); });
+    }
+
 private:
     HRESULT FailureToError(REFIID iid) noexcept;  // the current exception, converted
 

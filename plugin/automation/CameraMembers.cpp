@@ -57,126 +57,93 @@ HRESULT TBXTessvikFerroFWImpl::get_BlackLevel(SHORT* value) {
     return Out(value, form_->BlackLevel);
 }
 HRESULT TBXTessvikFerroFWImpl::put_BlackLevel(SHORT value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispBlackLevel, InRange(value, 0, 255),
-                            [&] { form_->BlackLevel = value; });
-    });
+    return Put(kDispBlackLevel, InRange(value, 0, 255), [&] { form_->BlackLevel = value; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_WhiteLevel(SHORT* value) {
     return Out(value, form_->WhiteLevel);
 }
 HRESULT TBXTessvikFerroFWImpl::put_WhiteLevel(SHORT value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispWhiteLevel, InRange(value, 0, 255),
-                            [&] { form_->WhiteLevel = value; });
-    });
+    return Put(kDispWhiteLevel, InRange(value, 0, 255), [&] { form_->WhiteLevel = value; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Saturation(SHORT* value) {
     return Out(value, form_->Saturation);
 }
 HRESULT TBXTessvikFerroFWImpl::put_Saturation(SHORT value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispSaturation, InRange(value, 0, 255),
-                            [&] { form_->Saturation = value; });
-    });
+    return Put(kDispSaturation, InRange(value, 0, 255), [&] { form_->Saturation = value; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_FrameRate(LONG* value) {
     return Out(value, form_->FrameRate.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_FrameRate(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispFrameRate, true, [&] { form_->FrameRate = value; });
-    });
+    return Put(kDispFrameRate, true, [&] { form_->FrameRate = value; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Recycle(VARIANT_BOOL* value) {
     return OutBool(value, form_->Recycle);
 }
 HRESULT TBXTessvikFerroFWImpl::put_Recycle(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispRecycle, true, [&] { form_->Recycle = value != 0; });
-    });
+    return Put(kDispRecycle, true, [&] { form_->Recycle = value != 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Abort(VARIANT_BOOL* value) {
     return OutBool(value, form_->Abort);
 }
 HRESULT TBXTessvikFerroFWImpl::put_Abort(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispAbort, true, [&] { form_->Abort = value != 0; });
-    });
+    return Put(kDispAbort, true, [&] { form_->Abort = value != 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Channel(SHORT* value) {
     return Out(value, form_->Channel);
 }
 // Accepted and announced, but nothing changes: the control has one channel.
 HRESULT TBXTessvikFerroFWImpl::put_Channel(SHORT) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] { return NotifyingSet(kDispChannel, true, [] {}); });
+    return Put(kDispChannel, true, [] {});
 }
 HRESULT TBXTessvikFerroFWImpl::get_Camera(TessvikFerroCameraType* value) {
     return Out(value, static_cast<TessvikFerroCameraType>(form_->Camera));
 }
 HRESULT TBXTessvikFerroFWImpl::put_Camera(TessvikFerroCameraType value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispCamera, InRange(value, 1, 4), [&] { form_->Camera = value; });
-    });
+    return Put(kDispCamera, InRange(value, 1, 4), [&] { form_->Camera = value; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_NumberOfFrames(LONG* value) {
     return Out(value, form_->NumberOfFrames.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_NumberOfFrames(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispNumberOfFrames, value >= 1,
-                            [&] { form_->NumberOfFrames = value; });
-    });
+    return Put(kDispNumberOfFrames, value >= 1, [&] { form_->NumberOfFrames = value; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_PostTriggerFrames(LONG* value) {
     return Out(value, form_->PostTriggerFrames);
 }
 HRESULT TBXTessvikFerroFWImpl::put_PostTriggerFrames(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispPostTriggerFrames, true,
-                            [&] { form_->PostTriggerFrames = value != 0 ? 1 : 0; });
-    });
+    return Put(kDispPostTriggerFrames, true,
+               [&] { form_->PostTriggerFrames = value != 0 ? 1 : 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_PreTriggerFrames(LONG* value) {
     return Out(value, form_->PreTriggerFrames);
 }
 HRESULT TBXTessvikFerroFWImpl::put_PreTriggerFrames(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispPreTriggerFrames, true,
-                            [&] { form_->PreTriggerFrames = value != 0 ? 1 : 0; });
-    });
+    return Put(kDispPreTriggerFrames, true, [&] { form_->PreTriggerFrames = value != 0 ? 1 : 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_PostTrigger(VARIANT_BOOL* value) {
     return OutBool(value, form_->PostTrigger);
 }
 HRESULT TBXTessvikFerroFWImpl::put_PostTrigger(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispPostTrigger, true, [&] { form_->PostTrigger = value != 0; });
-    });
+    return Put(kDispPostTrigger, true, [&] { form_->PostTrigger = value != 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_PreTrigger(VARIANT_BOOL* value) {
     return OutBool(value, form_->PreTrigger);
 }
 HRESULT TBXTessvikFerroFWImpl::put_PreTrigger(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispPreTrigger, true, [&] { form_->PreTrigger = value != 0; });
-    });
+    return Put(kDispPreTrigger, true, [&] { form_->PreTrigger = value != 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_FrameTrigger(VARIANT_BOOL* value) {
     return OutBool(value, form_->FrameTrigger);
 }
 HRESULT TBXTessvikFerroFWImpl::put_FrameTrigger(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispFrameTrigger, true, [&] { form_->FrameTrigger = value != 0; });
-    });
+    return Put(kDispFrameTrigger, true, [&] { form_->FrameTrigger = value != 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_DisplayEnabled(VARIANT_BOOL* value) {
     return OutBool(value, form_->DisplayEnabled);
 }
 HRESULT TBXTessvikFerroFWImpl::put_DisplayEnabled(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispDisplayEnabled, true, [&] { form_->DisplayEnabled = value != 0; });
-    });
+    return Put(kDispDisplayEnabled, true, [&] { form_->DisplayEnabled = value != 0; });
 }
 HRESULT TBXTessvikFerroFWImpl::get_CurrentMappingFormat(LONG* value) {
     return Out(value, form_->CurrentMappingFormat);
@@ -275,70 +242,58 @@ HRESULT TBXTessvikFerroFWImpl::get_GrabWindowLeft(LONG* value) {
     return Out(value, form_->GrabWindowLeft.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_GrabWindowLeft(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispGrabWindowLeft, true, [&] {
-            form_->GrabWindowLeft = value;
-            form_->RebuildRegion();
-        });
+    return Put(kDispGrabWindowLeft, true, [&] {
+        form_->GrabWindowLeft = value;
+        form_->RebuildRegion();
     });
 }
 HRESULT TBXTessvikFerroFWImpl::get_GrabWindowTop(LONG* value) {
     return Out(value, form_->GrabWindowTop.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_GrabWindowTop(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispGrabWindowTop, true, [&] {
-            form_->GrabWindowTop = value;
-            form_->RebuildRegion();
-        });
+    return Put(kDispGrabWindowTop, true, [&] {
+        form_->GrabWindowTop = value;
+        form_->RebuildRegion();
     });
 }
 HRESULT TBXTessvikFerroFWImpl::get_GrabWindowRight(LONG* value) {
     return Out(value, form_->GrabWindowRight.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_GrabWindowRight(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispGrabWindowRight, true, [&] {
-            form_->GrabWindowRight = value;
-            form_->RebuildRegion();
-        });
+    return Put(kDispGrabWindowRight, true, [&] {
+        form_->GrabWindowRight = value;
+        form_->RebuildRegion();
     });
 }
 HRESULT TBXTessvikFerroFWImpl::get_GrabWindowBottom(LONG* value) {
     return Out(value, form_->GrabWindowBottom.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_GrabWindowBottom(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispGrabWindowBottom, true, [&] {
-            form_->GrabWindowBottom = value;
-            form_->RebuildRegion();
-        });
+    return Put(kDispGrabWindowBottom, true, [&] {
+        form_->GrabWindowBottom = value;
+        form_->RebuildRegion();
     });
 }
 HRESULT TBXTessvikFerroFWImpl::get_GrabWindowWidth(LONG* value) {
     return Out(value, form_->ImageWidth * form_->BinningFactorX);
 }
 HRESULT TBXTessvikFerroFWImpl::put_GrabWindowWidth(LONG) {
-    return Guarded(IID_IBXTessvikFerroFW,
-                   [&] { return NotifyingSet(kDispGrabWindowWidth, false, [] {}); });
+    return Put(kDispGrabWindowWidth, false, [] {});
 }
 HRESULT TBXTessvikFerroFWImpl::get_GrabWindowHeight(LONG* value) {
     return Out(value, form_->ImageHeight * form_->BinningFactorY);
 }
 HRESULT TBXTessvikFerroFWImpl::put_GrabWindowHeight(LONG) {
-    return Guarded(IID_IBXTessvikFerroFW,
-                   [&] { return NotifyingSet(kDispGrabWindowHeight, false, [] {}); });
+    return Put(kDispGrabWindowHeight, false, [] {});
 }
 HRESULT TBXTessvikFerroFWImpl::get_WindowedGrab(VARIANT_BOOL* value) {
     return OutBool(value, form_->WindowedGrab);
 }
 HRESULT TBXTessvikFerroFWImpl::put_WindowedGrab(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispWindowedGrab, true, [&] {
-            form_->WindowedGrab = value != 0;
-            form_->RebuildRegion();
-            form_->ApplyRegion();
-        });
+    return Put(kDispWindowedGrab, true, [&] {
+        form_->WindowedGrab = value != 0;
+        form_->RebuildRegion();
+        form_->ApplyRegion();
     });
 }
 
@@ -348,42 +303,31 @@ HRESULT TBXTessvikFerroFWImpl::get_GrabProgress(LONG* value) {
     return Out(value, form_->GrabProgress.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_GrabProgress(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispGrabProgress, true, [&] { form_->SetGrabProgress(value); });
-    });
+    return Put(kDispGrabProgress, true, [&] { form_->SetGrabProgress(value); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_TimeToNextFrame(LONG* value) {
     return Out(value, form_->TimeToNextFrame.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_TimeToNextFrame(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispTimeToNextFrame, true, [&] { form_->SetTimeToNextFrame(value); });
-    });
+    return Put(kDispTimeToNextFrame, true, [&] { form_->SetTimeToNextFrame(value); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_TimeElapsed(LONG* value) {
     return Out(value, form_->TimeElapsed.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_TimeElapsed(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispTimeElapsed, true, [&] { form_->SetTimeElapsed(value); });
-    });
+    return Put(kDispTimeElapsed, true, [&] { form_->SetTimeElapsed(value); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_TimeRemaining(LONG* value) {
     return Out(value, form_->TimeRemaining.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_TimeRemaining(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispTimeRemaining, true, [&] { form_->SetTimeRemaining(value); });
-    });
+    return Put(kDispTimeRemaining, true, [&] { form_->SetTimeRemaining(value); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_TimeToFrameCompletion(LONG* value) {
     return Out(value, form_->TimeToFrameCompletion.load());
 }
 HRESULT TBXTessvikFerroFWImpl::put_TimeToFrameCompletion(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispTimeToFrameCompletion, true,
-                            [&] { form_->SetTimeToFrameCompletion(value); });
-    });
+    return Put(kDispTimeToFrameCompletion, true, [&] { form_->SetTimeToFrameCompletion(value); });
 }
 
 // ---- Display mapping ------------------------------------------------------------------------
@@ -392,22 +336,18 @@ HRESULT TBXTessvikFerroFWImpl::get_MapMin(double* value) {
     return Out(value, SelectedMapping(*form_).Min);
 }
 HRESULT TBXTessvikFerroFWImpl::put_MapMin(double value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispMapMin, true, [&] {
-            SelectedMapping(*form_).Min = value;
-            form_->CopyMappingToLive();  // a running live display changes at once
-        });
+    return Put(kDispMapMin, true, [&] {
+        SelectedMapping(*form_).Min = value;
+        form_->CopyMappingToLive();  // a running live display changes at once
     });
 }
 HRESULT TBXTessvikFerroFWImpl::get_MapMax(double* value) {
     return Out(value, SelectedMapping(*form_).Max);
 }
 HRESULT TBXTessvikFerroFWImpl::put_MapMax(double value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispMapMax, true, [&] {
-            SelectedMapping(*form_).Max = value;
-            form_->CopyMappingToLive();
-        });
+    return Put(kDispMapMax, true, [&] {
+        SelectedMapping(*form_).Max = value;
+        form_->CopyMappingToLive();
     });
 }
 

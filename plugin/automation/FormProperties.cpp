@@ -22,36 +22,27 @@ HRESULT TBXTessvikFerroFWImpl::get_Visible(VARIANT_BOOL* value) {
     return OutBool(value, form_->Visible());
 }
 HRESULT TBXTessvikFerroFWImpl::put_Visible(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispVisible, true, [&] { form_->SetVisible(value != 0); });
-    });
+    return Put(kDispVisible, true, [&] { form_->SetVisible(value != 0); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_AutoScroll(VARIANT_BOOL* value) {
     return OutBool(value, form_->AutoScroll());
 }
 HRESULT TBXTessvikFerroFWImpl::put_AutoScroll(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispAutoScroll, true, [&] { form_->SetAutoScroll(value != 0); });
-    });
+    return Put(kDispAutoScroll, true, [&] { form_->SetAutoScroll(value != 0); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_AxBorderStyle(TxTessvikFerroGrabActiveFormBorderStyle* value) {
     return Out(value, static_cast<TxTessvikFerroGrabActiveFormBorderStyle>(form_->AxBorderStyle()));
 }
 HRESULT TBXTessvikFerroFWImpl::put_AxBorderStyle(TxTessvikFerroGrabActiveFormBorderStyle value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispAxBorderStyle, InRange(value, afbNone, afbRaised), [&] {
-            form_->SetAxBorderStyle(static_cast<bx::ui::TActiveFormBorderStyle>(value));
-        });
+    return Put(kDispAxBorderStyle, InRange(value, afbNone, afbRaised), [&] {
+        form_->SetAxBorderStyle(static_cast<bx::ui::TActiveFormBorderStyle>(value));
     });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Color(OLE_COLOR* value) {
     return Out(value, form_->Color());
 }
 HRESULT TBXTessvikFerroFWImpl::put_Color(OLE_COLOR value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispColor, true,
-                            [&] { form_->SetColor(static_cast<bx::ui::TColor>(value)); });
-    });
+    return Put(kDispColor, true, [&] { form_->SetColor(static_cast<bx::ui::TColor>(value)); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Font(IFontDisp** value) {
     return Guarded(IID_IBXTessvikFerroFW, [&] {
@@ -76,34 +67,26 @@ HRESULT TBXTessvikFerroFWImpl::get_KeyPreview(VARIANT_BOOL* value) {
     return OutBool(value, form_->KeyPreview());
 }
 HRESULT TBXTessvikFerroFWImpl::put_KeyPreview(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispKeyPreview, true, [&] { form_->SetKeyPreview(value != 0); });
-    });
+    return Put(kDispKeyPreview, true, [&] { form_->SetKeyPreview(value != 0); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_PixelsPerInch(LONG* value) {
     return Out(value, form_->PixelsPerInch());
 }
 HRESULT TBXTessvikFerroFWImpl::put_PixelsPerInch(LONG value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispPixelsPerInch, true, [&] { form_->SetPixelsPerInch(value); });
-    });
+    return Put(kDispPixelsPerInch, true, [&] { form_->SetPixelsPerInch(value); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_PrintScale(TxTessvikFerroGrabPrintScale* value) {
     return Out(value, static_cast<TxTessvikFerroGrabPrintScale>(form_->PrintScale()));
 }
 HRESULT TBXTessvikFerroFWImpl::put_PrintScale(TxTessvikFerroGrabPrintScale value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispPrintScale, InRange(value, poNone, poPrintToFit),
-                            [&] { form_->SetPrintScale(static_cast<bx::ui::TPrintScale>(value)); });
-    });
+    return Put(kDispPrintScale, InRange(value, poNone, poPrintToFit),
+               [&] { form_->SetPrintScale(static_cast<bx::ui::TPrintScale>(value)); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Scaled(VARIANT_BOOL* value) {
     return OutBool(value, form_->Scaled());
 }
 HRESULT TBXTessvikFerroFWImpl::put_Scaled(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispScaled, true, [&] { form_->SetScaled(value != 0); });
-    });
+    return Put(kDispScaled, true, [&] { form_->SetScaled(value != 0); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Active(VARIANT_BOOL* value) {
     return OutBool(value, form_->Active());
@@ -112,9 +95,7 @@ HRESULT TBXTessvikFerroFWImpl::get_DropTarget(VARIANT_BOOL* value) {
     return OutBool(value, form_->DropTarget());
 }
 HRESULT TBXTessvikFerroFWImpl::put_DropTarget(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispDropTarget, true, [&] { form_->SetDropTarget(value != 0); });
-    });
+    return Put(kDispDropTarget, true, [&] { form_->SetDropTarget(value != 0); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_HelpFile(BSTR* value) {
     return Guarded(IID_IBXTessvikFerroFW, [&] {
@@ -124,36 +105,26 @@ HRESULT TBXTessvikFerroFWImpl::get_HelpFile(BSTR* value) {
     });
 }
 HRESULT TBXTessvikFerroFWImpl::put_HelpFile(BSTR value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispHelpFile, true,
-                            [&] { form_->SetHelpFile(bx::com::BstrToUtf8(value)); });
-    });
+    return Put(kDispHelpFile, true, [&] { form_->SetHelpFile(bx::com::BstrToUtf8(value)); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_WindowState(TxTessvikFerroGrabWindowState* value) {
     return Out(value, static_cast<TxTessvikFerroGrabWindowState>(form_->WindowState()));
 }
 HRESULT TBXTessvikFerroFWImpl::put_WindowState(TxTessvikFerroGrabWindowState value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispWindowState, InRange(value, wsNormal, wsMaximized), [&] {
-            form_->SetWindowState(static_cast<bx::ui::TWindowState>(value));
-        });
-    });
+    return Put(kDispWindowState, InRange(value, wsNormal, wsMaximized),
+               [&] { form_->SetWindowState(static_cast<bx::ui::TWindowState>(value)); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Enabled(VARIANT_BOOL* value) {
     return OutBool(value, form_->Enabled());
 }
 HRESULT TBXTessvikFerroFWImpl::put_Enabled(VARIANT_BOOL value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispEnabled, true, [&] { form_->SetEnabled(value != 0); });
-    });
+    return Put(kDispEnabled, true, [&] { form_->SetEnabled(value != 0); });
 }
 HRESULT TBXTessvikFerroFWImpl::get_Cursor(SHORT* value) {
     return Out(value, form_->Cursor());
 }
 HRESULT TBXTessvikFerroFWImpl::put_Cursor(SHORT value) {
-    return Guarded(IID_IBXTessvikFerroFW, [&] {
-        return NotifyingSet(kDispCursor, true, [&] { form_->SetCursor(value); });
-    });
+    return Put(kDispCursor, true, [&] { form_->SetCursor(value); });
 }
 
 // Modal: returns when the box is closed.

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <string>
 
-#include "automation/BXTessvikFerroFWImpl.h"
 #include <bxcamera/interfaces.h>
+#include "automation/BXTessvikFerroFWImpl.h"
 
 namespace ferro {
 
@@ -115,39 +115,35 @@ __attribute__((visibility("default"))) HRESULT DllCanUnloadNow() {
     return ferro::Locks().Count() == 0 ? S_OK : S_FALSE;
 }
 
-// Categories first (their failures are ignored, as a category may be registered already by
-// another plug-in), then the class with its keys in one update of the registry.
+// One registry update: the categories and the class's marks in them first (their results do
+// not count: another plug-in of the family may have registered them already), then the class.
 __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
     using namespace ferro;
     using namespace bx::com;
-    for (const CategoryEntry& category : kCategories)
-        RegisterCategory(category.Id, 0x0409, category.Description);
-    const CATID implemented[] = {CATID_BXGrabDevice};
-    const CATID required[] = {CATID_IBXCommonGrabInterface};
-    RegisterClassImplCategories(CLSID_BXTessvikFerroFW, implemented);
-    RegisterClassReqCategories(CLSID_BXTessvikFerroFW, required);
     const std::string server = ServerPath();
     if (server.empty()) return E_UNEXPECTED;
-    return RegTransaction([&](RegistryTree& tree) { return WriteClassKeys(tree, server); });
+    const CATID implemented[] = {CATID_BXGrabDevice};
+    const CATID required[] = {CATID_IBXCommonGrabInterface};
+    return RegTransaction([&](RegistryTree& tree) {
+        for (const CategoryEntry& category : kCategories)
+            RegisterCategory(tree, category.Id, 0x0409, category.Description);
+        RegisterClassImplCategories(tree, CLSID_BXTessvikFerroFW, implemented);
+        RegisterClassReqCategories(tree, CLSID_BXTessvikFerroFW, required);
+        return WriteClassKeys(tree, server);
+    });
 }
 
-// The class and its ProgID go; the categories, the class's marks in them and the type library
-// stay, for other plug-ins of the family may rely on them.
+// The class and its ProgID go; the categories, the class's marks in them (kept under the
+// class's key) and the type library stay, for other plug-ins of the family may rely on them.
 __attribute__((visibility("default"))) HRESULT DllUnregisterServer() {
     const std::string clsid = "CLSID\\" + bx::com::FormatGuid(CLSID_BXTessvikFerroFW);
     bx::com::RegTransaction([&](bx::com::RegistryTree& tree) {
-        // Keep the category marks: they live under the class's key.
-        const std::string marks[] = {clsid + "\\Implemented Categories",
-                                     clsid + "\\Required Categories"};
-        bx::com::RegistryTree kept;
-        for (const std::string& mark : marks)
-            for (const std::string& catid : tree.EnumKeys(mark))
-                kept.CreateKey(mark + "\\" + catid);
-        if (tree.KeyExists(clsid)) tree.DeleteTree(clsid);
+        for (const std::string& sub : tree.EnumKeys(clsid))
+            if (sub != "Implemented Categories" && sub != "Required Categories")
+                tree.DeleteTree(clsid + "\\" + sub);
+        tree.DeleteValue(clsid, "");
+        if (tree.KeyExists(clsid) && tree.EnumKeys(clsid).empty()) tree.DeleteTree(clsid);
         if (tree.KeyExists(ferro::kProgId)) tree.DeleteTree(ferro::kProgId);
-        for (const std::string& mark : marks)
-            for (const std::string& catid : kept.EnumKeys(mark))
-                tree.CreateKey(mark + "\\" + catid);
         return S_OK;
     });
     return S_OK;
