@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "acquisition/Sequence.h"
+#include "camera/Command.h"
 #include "control/Trace.h"
 #include "support/ScopeExit.h"
 
@@ -90,9 +91,7 @@ void DiskRun::Allocate() {
         buffer =
             std::make_unique<GlobalBuffer>(static_cast<size_t>(std::max(blockBytes_, frameBytes_)));
         if (!*buffer) {
-            bx::ui::Application().MessageBox(
-                "Unable to allocate intermediate buffer.", "Grab warning",
-                bx::ui::MB_OKCANCEL | bx::ui::MB_ICONERROR | bx::ui::MB_TASKMODAL);
+            ferro::camera::ShowNoIntermediateBuffer();
             fail("Unable to allocate intermediate buffer.");
         }
     }

@@ -68,6 +68,12 @@ void ShowError(const std::string& text, const char* caption) {
     bx::ui::Application().MessageBox(text, caption, bx::ui::MB_OK);
 }
 
+void ShowNoIntermediateBuffer() {
+    bx::ui::Application().MessageBox(
+        "Unable to allocate intermediate buffer.", "Grab warning",
+        bx::ui::MB_OKCANCEL | bx::ui::MB_ICONERROR | bx::ui::MB_TASKMODAL);
+}
+
 // ---- CameraCommand --------------------------------------------------------------------------
 
 CameraCommand::CameraCommand(TBXTessvikFerroFW& form) : form_(form), held_(BeginCommand(form)) {}

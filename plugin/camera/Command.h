@@ -49,6 +49,8 @@ bool Failed(TBXTessvikFerroFW& form, int32_t result);
 
 // The application's plain OK box.
 void ShowError(const std::string& text, const char* caption);
+// The task-modal "Grab warning" that a frame's temporary buffer could not be had.
+void ShowNoIntermediateBuffer();
 
 // One camera command's hold on the driver and its steps against the settings block. The
 // hold is taken when the command is made and handed back when it goes (or by Release).

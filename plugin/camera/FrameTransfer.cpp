@@ -29,9 +29,7 @@ constexpr uint32_t kDemosaicBilinear = KVCAM_DEMOSAIC_BILINEAR;
 // A temporary frame could not be had: the grab cannot go on, and the user is told why.
 int32_t ReportNoIntermediateBuffer(TBXTessvikFerroFW& form) {
     form.LastCameraError = KVCAM_ERR_FAILED;
-    bx::ui::Application().MessageBox(
-        "Unable to allocate intermediate buffer.", "Grab warning",
-        bx::ui::MB_OKCANCEL | bx::ui::MB_ICONERROR | bx::ui::MB_TASKMODAL);
+    camera::ShowNoIntermediateBuffer();
     return KVCAM_ERR_FAILED;
 }
 

@@ -165,9 +165,7 @@ bool BXTessvikFocus::Stream::PrepareSoftwareBinning() {
         *block = std::make_unique<GlobalBuffer>(static_cast<size_t>(std::max(0, t_.FrameBytes)));
         if (!**block) {
             block->reset();
-            bx::ui::Application().MessageBox(
-                "Unable to allocate intermediate buffer.", "Grab warning",
-                bx::ui::MB_OKCANCEL | bx::ui::MB_ICONERROR | bx::ui::MB_TASKMODAL);
+            ferro::camera::ShowNoIntermediateBuffer();
             return false;
         }
     }
