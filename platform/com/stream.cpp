@@ -1,10 +1,12 @@
-// The memory stream.
+// The memory stream and the memory storage.
 #include <bxplatform/com_stream.h>
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
+#include <string>
 
 namespace bx::com {
 
@@ -71,7 +73,7 @@ public:
     HRESULT Stat(STATSTG* stat, DWORD) override {
         if (stat == nullptr) return E_POINTER;
         *stat = STATSTG{};
-        stat->type = 2;  // a stream
+        stat->type = STGTY_STREAM;
         stat->cbSize.QuadPart = bytes_->size();
         return S_OK;
     }
@@ -89,7 +91,93 @@ private:
     size_t position_ = 0;
 };
 
+// Streams by name. An element is its bytes; every open makes a new stream over them.
+class MemoryStorage final : public RefCounted<IStorage> {
+public:
+    HRESULT CreateStream(LPCOLESTR name, DWORD mode, DWORD, DWORD, IStream** stream) override {
+        if (stream == nullptr) return E_POINTER;
+        *stream = nullptr;
+        if (name == nullptr || *name == 0) return STG_E_INVALIDNAME;
+        auto& bytes = elements_[name];
+        if (bytes && !(mode & STGM_CREATE)) return STG_E_FILEALREADYEXISTS;
+        bytes = std::make_shared<std::string>();
+        *stream = Make<MemoryStream>(bytes).Detach();
+        return S_OK;
+    }
+    HRESULT OpenStream(LPCOLESTR name, void*, DWORD, DWORD, IStream** stream) override {
+        if (stream == nullptr) return E_POINTER;
+        *stream = nullptr;
+        if (name == nullptr) return STG_E_INVALIDNAME;
+        const auto found = elements_.find(name);
+        if (found == elements_.end()) return STG_E_FILENOTFOUND;
+        *stream = Make<MemoryStream>(found->second).Detach();
+        return S_OK;
+    }
+    HRESULT CreateStorage(LPCOLESTR, DWORD, DWORD, DWORD, IStorage** storage) override {
+        if (storage) *storage = nullptr;
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT OpenStorage(LPCOLESTR, IStorage*, DWORD, SNB, DWORD, IStorage** storage) override {
+        if (storage) *storage = nullptr;
+        return STG_E_INVALIDFUNCTION;
+    }
+    // Copies every stream into `target` (replacing streams of the same name there).
+    HRESULT CopyTo(DWORD, const IID*, SNB, IStorage* target) override {
+        if (target == nullptr) return E_POINTER;
+        for (const auto& [name, bytes] : elements_) {
+            ComPtr<IStream> copy;
+            HRESULT hr =
+                target->CreateStream(name.c_str(), STGM_CREATE | STGM_WRITE, 0, 0, copy.Put());
+            if (SUCCEEDED(hr))
+                hr = copy->Write(bytes->data(), static_cast<ULONG>(bytes->size()), nullptr);
+            if (FAILED(hr)) return hr;
+        }
+        return S_OK;
+    }
+    HRESULT MoveElementTo(LPCOLESTR, IStorage*, LPCOLESTR, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT Commit(DWORD) override { return S_OK; }  // direct mode: written is kept
+    HRESULT Revert() override { return S_OK; }
+    HRESULT EnumElements(DWORD, void*, DWORD, IEnumSTATSTG** elements) override {
+        if (elements) *elements = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT DestroyElement(LPCOLESTR name) override {
+        if (name == nullptr) return STG_E_INVALIDNAME;
+        return elements_.erase(name) > 0 ? S_OK : STG_E_FILENOTFOUND;
+    }
+    HRESULT RenameElement(LPCOLESTR oldName, LPCOLESTR newName) override {
+        if (oldName == nullptr || newName == nullptr || *newName == 0) return STG_E_INVALIDNAME;
+        const auto found = elements_.find(oldName);
+        if (found == elements_.end()) return STG_E_FILENOTFOUND;
+        if (elements_.count(newName) > 0) return STG_E_FILEALREADYEXISTS;
+        auto bytes = found->second;
+        elements_.erase(found);
+        elements_[newName] = std::move(bytes);
+        return S_OK;
+    }
+    HRESULT SetElementTimes(LPCOLESTR, const FILETIME*, const FILETIME*, const FILETIME*) override {
+        return S_OK;
+    }
+    HRESULT SetClass(REFCLSID) override { return S_OK; }
+    HRESULT SetStateBits(DWORD, DWORD) override { return S_OK; }
+    HRESULT Stat(STATSTG* stat, DWORD) override {
+        if (stat == nullptr) return E_POINTER;
+        *stat = STATSTG{};
+        stat->type = STGTY_STORAGE;
+        return S_OK;
+    }
+
+private:
+    std::map<std::u16string, std::shared_ptr<std::string>> elements_;
+};
+
 }  // namespace
+
+ComPtr<IStorage> MakeMemoryStorage() {
+    return ComPtr<IStorage>(Make<MemoryStorage>().Get());
+}
 
 ComPtr<IStream> MakeMemoryStream(std::string content) {
     return ComPtr<IStream>(

@@ -69,7 +69,8 @@ private:
 TBXTessvikFerroFWImpl::TBXTessvikFerroFWImpl(bx::com::ModuleLockCount* moduleLock)
     : form_(std::make_unique<TBXTessvikFerroFW>()),
       points_(static_cast<IConnectionPointContainer*>(this)),
-      notifier_(points_.Add(IID_IPropertyNotifySink)) {
+      notifier_(points_.Add(IID_IPropertyNotifySink)),
+      embedding_(Identity(), window_, CLSID_BXTessvikFerroFW, kMiscStatus) {
     if (moduleLock != nullptr) moduleLock_.emplace(*moduleLock);
     eventsPoint_ =
         bx::com::Make<EventsConnectionPoint>(sinks_, static_cast<IConnectionPointContainer*>(this));
@@ -83,6 +84,7 @@ TBXTessvikFerroFWImpl::~TBXTessvikFerroFWImpl() {
         std::lock_guard lock(fontTarget_->Mutex);
         fontTarget_->Form = nullptr;  // fonts a host still holds change nothing now
     }
+    embedding_.InPlaceDeactivate();
     // The form goes first, while its destroy event can still reach the sinks.
     form_.reset();
     static_cast<EventsConnectionPoint*>(eventsPoint_.Get())->Detach();

@@ -10,12 +10,15 @@
 // (whichever interface the host called through), and the calling interface otherwise.
 //
 // Thread rule: thread-bound to the thread that created it (the host's user-interface thread),
-// except AddRef, Release and QueryInterface, which are thread-safe. Events reach the sinks on
+// except AddRef, Release and QueryInterface, which are thread-safe. A container embeds it
+// through the standard in-place control interfaces (bx::com::WindowedControl, answered from
+// FindInterface). Events reach the sinks on
 // the thread that raised them, which for OnLiveFrameUpdate is the live video thread.
 #pragma once
 
 #include <bxplatform/com.h>
 #include <bxplatform/com_connection.h>
+#include <bxplatform/com_control.h>
 #include <bxplatform/com_dispatch.h>
 #include <bxplatform/com_error.h>
 #include <bxplatform/com_factory.h>
@@ -33,10 +36,33 @@
 namespace ferro {
 
 class TBXTessvikFerroFW;
+class TBXTessvikFerroFWImpl;
 struct FontTarget;
 
 // The ProgID under which the class registers; the source of its error objects.
 inline constexpr const char* kProgId = "Korvane Camera";
+// How a container treats the control (registered, and answered by GetMiscStatus).
+inline constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE |
+                                     OLEMISC_INSIDEOUT | OLEMISC_ACTIVATEWHENVISIBLE |
+                                     OLEMISC_SETCLIENTSITEFIRST;
+
+// The form's window as a container's control window (automation/Embedding.cpp).
+class FormWindow final : public bx::com::ControlWindow {
+public:
+    FormWindow(TBXTessvikFerroFWImpl& object) : object_(object) {}
+    HWND Window() override;
+    void Place(HWND parent, const RECT& position) override;
+    void SetBounds(const RECT& position) override;
+    SIZE Size() override;
+    void SetSize(SIZE pixels) override;
+    void SetShown(bool shown) override;
+    HRESULT ShowProperties() override;
+    void SetEventsFrozen(bool frozen) override;
+    int PixelsPerInch() override;
+
+private:
+    TBXTessvikFerroFWImpl& object_;
+};
 
 class TBXTessvikFerroFWImpl final
     : public bx::com::RefCounted<
@@ -53,6 +79,7 @@ public:
     ~TBXTessvikFerroFWImpl() override;
 
     TBXTessvikFerroFW& Form() { return *form_; }
+    EventSinkList& Sinks() { return sinks_; }
 
     // IConnectionPointContainer: the events point and the property-notification point.
     HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
@@ -240,6 +267,7 @@ public:
 
 private:
     HRESULT FailureToError(REFIID iid) noexcept;  // the current exception, converted
+    void* FindInterface(REFIID iid) override { return embedding_.Find(iid); }
 
     std::optional<bx::com::ModuleLock> moduleLock_;
     std::unique_ptr<TBXTessvikFerroFW> form_;
@@ -251,6 +279,8 @@ private:
     // The settings panel's parent before it was embedded in a host window.
     bx::ui::HWND PanelParentSaved = 0;
     std::string savedRecord_;  // the form's properties as last saved or loaded
+    FormWindow window_{*this};
+    bx::com::WindowedControl embedding_;
 };
 
 template <class Body>

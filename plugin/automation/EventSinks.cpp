@@ -3,6 +3,7 @@
 
 #include <bxplatform/kernel.h>
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -21,6 +22,7 @@ struct EventSinkList::Core {
     mutable std::recursive_mutex Delivery;  // the connection point's lock: one walk at a time
     std::vector<Entry> Entries;
     DWORD NextCookie = 1;
+    std::atomic<bool> Frozen{false};  // the container ignores events now
 
     // The advised sinks in list order, copied under the lock.
     std::vector<bx::com::ComPtr<IDispatch>> Snapshot() const {
@@ -36,6 +38,7 @@ struct EventSinkList::Core {
     // Deliveries from the user-interface and live video threads take turns; a sink may still
     // raise another event, advise or unadvise from inside its Invoke on the same thread.
     void Fire(DISPID id) const {
+        if (Frozen.load(std::memory_order_relaxed)) return;
         std::lock_guard walk(Delivery);
         for (const auto& sink : Snapshot()) Deliver(*sink, id);
     }
@@ -125,6 +128,10 @@ std::vector<EventSinkList::Connection> EventSinkList::Connections() const {
 
 void EventSinkList::FireEvent(DISPID id) const {
     core_->Fire(id);
+}
+
+void EventSinkList::SetFrozen(bool frozen) {
+    core_->Frozen.store(frozen, std::memory_order_relaxed);
 }
 
 EventHandler EventSinkList::Handler(DISPID id) const {

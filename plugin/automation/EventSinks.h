@@ -55,8 +55,10 @@ public:
     // The advised sinks in list order, each with a new reference.
     std::vector<Connection> Connections() const;
 
-    // Delivers event `id` to every advised sink in list order.
+    // Delivers event `id` to every advised sink in list order; nothing while frozen.
     void FireEvent(DISPID id) const;
+    // While frozen (the container said it ignores events) events are dropped, not queued.
+    void SetFrozen(bool frozen);
     // A handler that delivers event `id` through this list. It shares the list's state, so a
     // copy that outlives the list (one held by the live video thread) is harmless.
     EventHandler Handler(DISPID id) const;

@@ -44,7 +44,6 @@ bx::com::ComPtr<IClassFactory> Factory() {
 
 constexpr const char* kClassDescription = "RIROVoruzarUZ Control";
 constexpr const char* kLibraryHelp = "BXTessvikFerroFWProj1 Library";
-constexpr int kMiscStatus = 131473;  // recompose on resize, inside-out, activate when visible...
 
 struct CategoryEntry {
     const CATID& Id;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <bxplatform/com_connection.h>
+#include <bxplatform/com_control.h>
 #include <bxplatform/com_create.h>
 #include <bxplatform/com_dispatch.h>
 #include <bxplatform/com_error.h>

@@ -15,6 +15,7 @@
 
 #include <bxview/headless_view.h>
 
+#include "../platform/fixtures/container_site.h"
 #include "automation/BXTessvikFerroFWImpl.h"
 #include "automation/Members.h"
 #include "fixtures/control_fixture.h"
@@ -289,6 +290,65 @@ TEST_F(Automation, ThePanelEmbedsInAHostWindowAndComesBack) {
     ASSERT_EQ(ferro->put_DisplayWindow(static_cast<LONG>(host.Handle())), S_OK);
     EXPECT_EQ(form.DisplayWindowWidth, 801);
     EXPECT_EQ(form.DisplayWindowLeft, 40);
+}
+
+TEST_F(Automation, AContainerEmbedsTheControlInPlaceAndKeepsItInAStorage) {
+    for (const IID& iid :
+         {IID_IDispatch, IID_IViewObjectEx, IID_IViewObject2, IID_IViewObject,
+          IID_IOleInPlaceObject, IID_IOleWindow, IID_IOleInPlaceActiveObject, IID_IOleControl,
+          IID_IOleObject, IID_IQuickActivate, IID_IPersistStorage, IID_IPersistStreamInit,
+          IID_ISpecifyPropertyPages, IID_IDataObject, IID_ISimpleFrameSite, IID_IProvideClassInfo,
+          IID_IProvideClassInfo2, IID_IConnectionPointContainer, IID_ISupportErrorInfo}) {
+        ComPtr<IUnknown> part;
+        EXPECT_EQ(object->QueryInterface(iid, part.PutVoid()), S_OK) << bx::com::FormatGuid(iid);
+    }
+    bx::ui::TForm document;  // the container's window
+    auto site = bx::com::Make<bx::testing::Site>();
+    site->window = document.Handle();
+    auto events = bx::com::Make<EventsSink>();
+    QACONTAINER container{};
+    container.cbSize = sizeof container;
+    container.pClientSite = site.Get();
+    container.pUnkEventSink = static_cast<IDispatch*>(events.Get());
+    QACONTROL answer{};
+    answer.cbSize = sizeof answer;
+    ComPtr<IQuickActivate> quick;
+    ASSERT_EQ(object->QueryInterface(IID_IQuickActivate, quick.PutVoid()), S_OK);
+    ASSERT_EQ(quick->QuickActivate(&container, &answer), S_OK);
+    EXPECT_EQ(answer.dwMiscStatus, 131473u);  // what the registry says too
+    EXPECT_NE(answer.dwEventCookie, 0u);
+
+    ComPtr<IOleObject> ole;
+    ASSERT_EQ(object->QueryInterface(IID_IOleObject, ole.PutVoid()), S_OK);
+    ASSERT_EQ(ole->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, nullptr, 0, 0, nullptr), S_OK);
+    EXPECT_EQ(object->Form().ParentWindow(), document.Handle());
+    EXPECT_EQ(object->Form().BoundsRect(), (bx::ui::TRect{10, 20, 210, 120}));
+    EXPECT_TRUE(object->Form().Visible());
+
+    // Events the container said it ignores are not raised at it.
+    ComPtr<IOleControl> control;
+    ASSERT_EQ(object->QueryInterface(IID_IOleControl, control.PutVoid()), S_OK);
+    control->FreezeEvents(1);
+    ASSERT_EQ(ferro->put_GrabProgress(9), S_OK);
+    control->FreezeEvents(0);
+    ASSERT_EQ(ferro->put_GrabProgress(10), S_OK);
+    EXPECT_EQ(events->received.size(), 1u);
+
+    ASSERT_EQ(ferro->put_Color(0x00ABCDEF), S_OK);
+    ComPtr<IPersistStorage> persist;
+    ASSERT_EQ(object->QueryInterface(IID_IPersistStorage, persist.PutVoid()), S_OK);
+    auto storage = bx::com::MakeMemoryStorage();
+    ASSERT_EQ(persist->Save(storage.Get(), 1), S_OK);
+    auto second = bx::com::Make<TBXTessvikFerroFWImpl>();
+    ComPtr<IPersistStorage> load;
+    ASSERT_EQ(second->QueryInterface(IID_IPersistStorage, load.PutVoid()), S_OK);
+    ASSERT_EQ(load->Load(storage.Get()), S_OK);
+    EXPECT_EQ(second->Form().Color(), 0x00ABCDEF);
+
+    ASSERT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(object->Form().ParentWindow(), 0u);
+    EXPECT_EQ(site->log.substr(site->log.rfind(' ') + 1), "deactivated");
+    ole->SetClientSite(nullptr);
 }
 
 // A host that knows only IDispatch: names to DISPIDs, then Invoke for everything.
