@@ -18,6 +18,17 @@ namespace ferro {
 
 namespace {
 
+// Loading the module initialises the component library for the loading thread as a
+// single-threaded apartment; unloading gives it back, but only when the load took it.
+struct LibraryInitialisation {
+    LibraryInitialisation() : Succeeded(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~LibraryInitialisation() {
+        if (Succeeded) CoUninitialize();
+    }
+    const bool Succeeded;
+};
+const LibraryInitialisation g_libraryInitialisation;
+
 // Everything that counts towards unloading: live objects and LockServer(TRUE).
 bx::com::ModuleLockCount& Locks() {
     static bx::com::ModuleLockCount locks;

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include <bxcamera/interfaces.h>
 
@@ -112,4 +113,17 @@ TEST_F(Module, UnregisteringKeepsTheCategoriesAndTheClassMarks) {
     EXPECT_EQ(bx::com::RequiredCategoriesOf(CLSID_BXTessvikFerroFW),
               std::vector<GUID>{CATID_IBXCommonGrabInterface});
     EXPECT_EQ(unreg_(), S_OK) << "nothing left to remove is no failure";
+}
+
+TEST_F(Module, LoadingInitialisesTheLoadingThreadAsASingleThreadedApartment) {
+    const std::string copy = (dir_ / "probe.so").string();
+    fs::copy_file(BX_PLUGIN_MODULE, copy);
+    std::thread([&] {
+        void* probe = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(probe, nullptr) << dlerror();
+        EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+        EXPECT_EQ(CoInitialize(nullptr), S_FALSE);  // already, by the module
+        CoUninitialize();
+        dlclose(probe);
+    }).join();
 }
