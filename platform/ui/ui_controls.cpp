@@ -35,11 +35,79 @@ void TComponent::SetTag(int tag) {
 TControl::TControl() : handle_(WindowAccess::Register(this)) {}
 
 TControl::~TControl() {
+    std::vector<TControl*> moved;  // controls that lose this one as their parent or host
+    {
+        Lock lock(detail::ToolkitMutex());
+        moved = WindowAccess::UnregisterLocked(handle_);
+        if (parent_ != nullptr) std::erase(parent_->children_, this);
+        for (TControl* child : children_) {
+            child->parent_ = nullptr;
+            moved.push_back(child);
+        }
+        if (TForm* form = Owner(); form != nullptr && form->focused_ == this) {
+            form->focused_ = nullptr;
+        }
+    }
+    if (detail::control_observed.load(std::memory_order_acquire)) {
+        for (TControl* control : moved) detail::NotifyControlChanged(*control, ccParent);
+        detail::NotifyControlDestroyed(*this, handle_);
+    }
+}
+
+// ---- Observer ----------------------------------------------------------------------------
+
+namespace detail {
+std::atomic<bool> control_observed{false};
+}  // namespace detail
+
+namespace {
+
+struct ObserverSlot {
+    std::mutex mutex;
+    std::shared_ptr<ControlObserver> observer;
+};
+
+ObserverSlot& Observer() {
+    static ObserverSlot slot;
+    return slot;
+}
+
+std::shared_ptr<ControlObserver> CurrentObserver() {
+    ObserverSlot& slot = Observer();
+    std::lock_guard lock(slot.mutex);
+    return slot.observer;
+}
+
+}  // namespace
+
+std::shared_ptr<ControlObserver> SetControlObserver(std::shared_ptr<ControlObserver> observer) {
+    ObserverSlot& slot = Observer();
+    std::lock_guard lock(slot.mutex);
+    std::shared_ptr<ControlObserver> previous = std::move(slot.observer);
+    slot.observer = std::move(observer);
+    detail::control_observed.store(slot.observer != nullptr, std::memory_order_release);
+    return previous;
+}
+
+namespace detail {
+
+void NotifyControlCreated(TControl& control) {
+    if (auto observer = CurrentObserver()) observer->ControlCreated(control);
+}
+
+void NotifyControlChanged(TControl& control, ControlChanges what) {
+    if (auto observer = CurrentObserver()) observer->ControlChanged(control, what);
+}
+
+void NotifyControlDestroyed(TControl& control, HWND handle) {
+    if (auto observer = CurrentObserver()) observer->ControlDestroyed(control, handle);
+}
+
+}  // namespace detail
+
+TControl* FindControl(HWND window) {
     Lock lock(detail::ToolkitMutex());
-    WindowAccess::UnregisterLocked(handle_);
-    if (parent_ != nullptr) std::erase(parent_->children_, this);
-    for (TControl* child : children_) child->parent_ = nullptr;
-    if (TForm* form = Owner(); form != nullptr && form->focused_ == this) form->focused_ = nullptr;
+    return WindowAccess::FindLocked(window);
 }
 
 TControl* TControl::Parent() const {
@@ -47,12 +115,15 @@ TControl* TControl::Parent() const {
 }
 
 bool TControl::SetParent(TControl* parent) {
-    Lock lock(detail::ToolkitMutex());
-    if (parent == parent_) return true;
-    if (parent != nullptr && WindowAccess::IsWithinLocked(parent, this)) return false;
-    if (parent_ != nullptr) std::erase(parent_->children_, this);
-    parent_ = parent;
-    if (parent_ != nullptr) parent_->children_.push_back(this);
+    {
+        Lock lock(detail::ToolkitMutex());
+        if (parent == parent_) return true;
+        if (parent != nullptr && WindowAccess::IsWithinLocked(parent, this)) return false;
+        if (parent_ != nullptr) std::erase(parent_->children_, this);
+        parent_ = parent;
+        if (parent_ != nullptr) parent_->children_.push_back(this);
+    }
+    Changed(ccParent);
     return true;
 }
 
@@ -61,12 +132,16 @@ HWND TControl::ParentWindow() const {
 }
 
 bool TControl::SetParentWindow(HWND window) {
-    Lock lock(detail::ToolkitMutex());
-    if (window != 0) {
-        TControl* host = WindowAccess::FindLocked(window);
-        if (host == nullptr || WindowAccess::IsWithinLocked(host, this)) return false;
+    {
+        Lock lock(detail::ToolkitMutex());
+        if (window != 0) {
+            TControl* host = WindowAccess::FindLocked(window);
+            if (host == nullptr || WindowAccess::IsWithinLocked(host, this)) return false;
+        }
+        if (parent_window_ == window) return true;
+        parent_window_ = window;
     }
-    parent_window_ = window;
+    Changed(ccParent);
     return true;
 }
 
@@ -84,21 +159,21 @@ std::string TControl::Caption() const {
 }
 
 void TControl::SetCaption(const std::string& text) {
-    if (Put(text_, text)) TextChanged();
+    if (Put(text_, text, ccText)) TextChanged();
 }
 
 bool TControl::Enabled() const {
     return Get(enabled_);
 }
 void TControl::SetEnabled(bool enabled) {
-    Put(enabled_, enabled);
+    Put(enabled_, enabled, ccState);
 }
 bool TControl::Visible() const {
     return Get(visible_);
 }
 
 void TControl::SetVisible(bool visible) {
-    if (Put(visible_, visible)) VisibleChanged(visible);
+    if (Put(visible_, visible, ccState)) VisibleChanged(visible);
 }
 
 int TControl::Left() const {
@@ -114,24 +189,30 @@ int TControl::Height() const {
     return Get(height_);
 }
 void TControl::SetLeft(int left) {
-    Put(left_, left);
+    Put(left_, left, ccGeometry);
 }
 void TControl::SetTop(int top) {
-    Put(top_, top);
+    Put(top_, top, ccGeometry);
 }
 void TControl::SetWidth(int width) {
-    Put(width_, std::max(width, 0));
+    Put(width_, std::max(width, 0), ccGeometry);
 }
 void TControl::SetHeight(int height) {
-    Put(height_, std::max(height, 0));
+    Put(height_, std::max(height, 0), ccGeometry);
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-    Lock lock(detail::ToolkitMutex());
-    left_ = left;
-    top_ = top;
-    width_ = std::max(width, 0);
-    height_ = std::max(height, 0);
+    {
+        Lock lock(detail::ToolkitMutex());
+        width = std::max(width, 0);
+        height = std::max(height, 0);
+        if (left_ == left && top_ == top && width_ == width && height_ == height) return;
+        left_ = left;
+        top_ = top;
+        width_ = width;
+        height_ = height;
+    }
+    Changed(ccGeometry);
 }
 
 TRect TControl::BoundsRect() const {
@@ -143,43 +224,47 @@ std::string TControl::Hint() const {
     return Get(hint_);
 }
 void TControl::SetHint(const std::string& hint) {
-    Put(hint_, hint);
+    Put(hint_, hint, ccAppearance);
 }
 bool TControl::ShowHint() const {
     return Get(show_hint_);
 }
 void TControl::SetShowHint(bool show) {
-    Put(show_hint_, show);
+    Put(show_hint_, show, ccAppearance);
 }
 TColor TControl::Color() const {
     return Get(color_);
 }
 void TControl::SetColor(TColor color) {
-    Put(color_, color);
+    Put(color_, color, ccAppearance);
 }
 TFont TControl::Font() const {
     return Get(font_);
 }
 void TControl::SetFont(const TFont& font) {
-    Put(font_, font);
+    Put(font_, font, ccAppearance);
 }
 
 void TControl::SetFontColor(TColor color) {
-    Lock lock(detail::ToolkitMutex());
-    font_.Color = color;
+    {
+        Lock lock(detail::ToolkitMutex());
+        if (font_.Color == color) return;
+        font_.Color = color;
+    }
+    Changed(ccAppearance);
 }
 
 TCursor TControl::Cursor() const {
     return Get(cursor_);
 }
 void TControl::SetCursor(TCursor cursor) {
-    Put(cursor_, cursor);
+    Put(cursor_, cursor, ccAppearance);
 }
 TPopupMenu* TControl::PopupMenu() const {
     return Get(popup_);
 }
 void TControl::SetPopupMenu(TPopupMenu* menu) {
-    Put(popup_, menu);
+    Put(popup_, menu, 0);
 }
 
 bool TControl::Focused() const {
@@ -299,13 +384,13 @@ TBitmap TBitBtn::Glyph() const {
     return Get(glyph_);
 }
 void TBitBtn::SetGlyph(const TBitmap& glyph) {
-    Put(glyph_, glyph);
+    Put(glyph_, glyph, ccValue);
 }
 TBitmap TSpeedButton::Glyph() const {
     return Get(glyph_);
 }
 void TSpeedButton::SetGlyph(const TBitmap& glyph) {
-    Put(glyph_, glyph);
+    Put(glyph_, glyph, ccValue);
 }
 
 bool TButtonControl::Checked() const {
@@ -323,12 +408,13 @@ bool TButtonControl::CheckAndClick() {
 }
 
 bool TCheckBox::SetChecked(bool checked) {
-    if (!Put(checked_, checked)) return false;
+    if (!Put(checked_, checked, ccValue)) return false;
     OnClick(this);
     return true;
 }
 
 bool TRadioButton::SetChecked(bool checked) {
+    std::vector<TRadioButton*> unchecked;
     {
         Lock lock(detail::ToolkitMutex());
         if (checked_ == checked) return false;
@@ -336,10 +422,15 @@ bool TRadioButton::SetChecked(bool checked) {
         if (checked && ParentLocked() != nullptr) {
             for (TControl* sibling : ParentLocked()->ChildrenLocked()) {
                 auto* radio = dynamic_cast<TRadioButton*>(sibling);
-                if (radio != nullptr && radio != this) radio->checked_ = false;
+                if (radio != nullptr && radio != this && radio->checked_) {
+                    radio->checked_ = false;
+                    unchecked.push_back(radio);
+                }
             }
         }
     }
+    for (TRadioButton* radio : unchecked) radio->Changed(ccValue);
+    Changed(ccValue);
     if (checked) OnClick(this);
     return true;
 }
@@ -350,16 +441,16 @@ bool TCustomEdit::ReadOnly() const {
     return Get(read_only_);
 }
 void TCustomEdit::SetReadOnly(bool read_only) {
-    Put(read_only_, read_only);
+    Put(read_only_, read_only, ccValue);
 }
 int TCustomEdit::MaxLength() const {
     return Get(max_length_);
 }
 void TCustomEdit::SetMaxLength(int length) {
-    Put(max_length_, std::max(length, 0));
+    Put(max_length_, std::max(length, 0), ccValue);
 }
 void TCustomEdit::SelectAll() {
-    Put(selected_all_, true);
+    Put(selected_all_, true, 0);
 }
 
 void TCustomEdit::DoEnter() {
@@ -368,7 +459,7 @@ void TCustomEdit::DoEnter() {
 }
 
 void TCustomEdit::DoClick() {
-    Put(selected_all_, false);  // the click places the caret
+    Put(selected_all_, false, 0);  // the click places the caret
     OnClick(this);
 }
 
@@ -392,7 +483,7 @@ void TCustomEdit::KeyPressed(char ch) {
         }
     }
     if (ch != '\b' && !Accepts(ch, text.size() - 1)) return;
-    Put(selected_all_, false);
+    Put(selected_all_, false, 0);
     SetText(text);
 }
 
@@ -400,7 +491,7 @@ std::string TMaskEdit::EditMask() const {
     return Get(mask_);
 }
 void TMaskEdit::SetEditMask(const std::string& mask) {
-    Put(mask_, mask);
+    Put(mask_, mask, ccValue);
 }
 
 namespace {
@@ -516,28 +607,30 @@ TScrollBarKind TScrollBar::Kind() const {
     return Get(kind_);
 }
 void TScrollBar::SetSmallChange(int step) {
-    Put(small_, step);
+    Put(small_, step, ccValue);
 }
 void TScrollBar::SetLargeChange(int step) {
-    Put(large_, step);
+    Put(large_, step, ccValue);
 }
 void TScrollBar::SetKind(TScrollBarKind kind) {
-    Put(kind_, kind);
+    Put(kind_, kind, ccValue);
 }
 
 bool TScrollBar::ApplyRange(int position, bool keep_position, std::optional<int> min,
                             std::optional<int> max) {
-    bool moved;
+    bool moved, ranged;
     {
         Lock lock(detail::ToolkitMutex());
         int new_min = min.value_or(min_), new_max = max.value_or(max_);
         if (new_min > new_max) return false;
+        int p = Clamp(keep_position ? position_ : position, new_min, new_max);
+        moved = p != position_;
+        ranged = new_min != min_ || new_max != max_;
         min_ = new_min;
         max_ = new_max;
-        int p = Clamp(keep_position ? position_ : position, min_, max_);
-        moved = p != position_;
         position_ = p;
     }
+    if (moved || ranged) Changed(ccValue);
     if (moved) OnChange(this);
     return true;
 }
@@ -550,6 +643,7 @@ bool TScrollBar::SetPosition(int position) {
         moved = p != position_;
         position_ = p;
     }
+    if (moved) Changed(ccValue);
     if (moved) OnChange(this);
     return moved;
 }
@@ -598,14 +692,14 @@ TCustomEdit* TUpDown::Associate() const {
     return Get(associate_);
 }
 void TUpDown::SetIncrement(int step) {
-    Put(increment_, step);
+    Put(increment_, step, ccValue);
 }
 void TUpDown::SetWrap(bool wrap) {
-    Put(wrap_, wrap);
+    Put(wrap_, wrap, ccValue);
 }
 
 void TUpDown::SetAssociate(TCustomEdit* edit) {
-    Put(associate_, edit);
+    Put(associate_, edit, ccValue);
     if (edit != nullptr) edit->SetText(IntToStr(Position()));
 }
 
@@ -619,6 +713,7 @@ bool TUpDown::StorePosition(int64_t position) {
         position_ = stored;
         associate = associate_;
     }
+    Changed(ccValue);
     if (associate != nullptr) associate->SetText(IntToStr(stored));
     OnChange(this);
     return true;
@@ -630,14 +725,17 @@ bool TUpDown::SetPosition(int position) {
 
 bool TUpDown::ApplyRange(std::optional<int> min, std::optional<int> max) {
     int position;
+    bool ranged;
     {
         Lock lock(detail::ToolkitMutex());
         int new_min = min.value_or(min_), new_max = max.value_or(max_);
         if (new_min > new_max) return false;
+        ranged = new_min != min_ || new_max != max_;
         min_ = new_min;
         max_ = new_max;
         position = position_;
     }
+    if (ranged) Changed(ccValue);
     StorePosition(position);  // re-clamps into the new range
     return true;
 }
@@ -672,15 +770,22 @@ std::vector<std::string> TComboBox::Items() const {
 }
 
 void TComboBox::SetItems(const std::vector<std::string>& items) {
-    Lock lock(detail::ToolkitMutex());
-    items_ = items;
-    index_ = -1;
-    TextLocked().clear();
+    {
+        Lock lock(detail::ToolkitMutex());
+        if (items_ == items && index_ == -1 && TextLocked().empty()) return;
+        items_ = items;
+        index_ = -1;
+        TextLocked().clear();
+    }
+    Changed(ccValue | ccText);
 }
 
 void TComboBox::AddItem(const std::string& item) {
-    Lock lock(detail::ToolkitMutex());
-    items_.push_back(item);
+    {
+        Lock lock(detail::ToolkitMutex());
+        items_.push_back(item);
+    }
+    Changed(ccValue);
 }
 
 void TComboBox::ClearItems() {
@@ -697,10 +802,15 @@ int TComboBox::ItemIndex() const {
 }
 
 bool TComboBox::SetItemIndex(int index) {
-    Lock lock(detail::ToolkitMutex());
-    if (index < -1 || index >= static_cast<int>(items_.size())) return false;
-    index_ = index;
-    TextLocked() = index >= 0 ? items_[static_cast<size_t>(index)] : std::string();
+    {
+        Lock lock(detail::ToolkitMutex());
+        if (index < -1 || index >= static_cast<int>(items_.size())) return false;
+        std::string text = index >= 0 ? items_[static_cast<size_t>(index)] : std::string();
+        if (index_ == index && TextLocked() == text) return true;
+        index_ = index;
+        TextLocked() = std::move(text);
+    }
+    Changed(ccValue | ccText);
     return true;
 }
 
@@ -708,7 +818,7 @@ TComboBoxStyle TComboBox::Style() const {
     return Get(style_);
 }
 void TComboBox::SetStyle(TComboBoxStyle style) {
-    Put(style_, style);
+    Put(style_, style, ccValue);
 }
 
 bool TComboBox::Select(int index) {
@@ -725,35 +835,39 @@ TColor TShape::BrushColor() const {
     return Get(brush_);
 }
 void TShape::SetBrushColor(TColor color) {
-    Put(brush_, color);
+    Put(brush_, color, ccAppearance);
 }
 TColor TShape::PenColor() const {
     return Get(pen_);
 }
 void TShape::SetPenColor(TColor color) {
-    Put(pen_, color);
+    Put(pen_, color, ccAppearance);
 }
 TShapeType TShape::Shape() const {
     return Get(shape_);
 }
 void TShape::SetShape(TShapeType shape) {
-    Put(shape_, shape);
+    Put(shape_, shape, ccValue);
 }
 
 TBitmap TImage::Picture() const {
     return Get(picture_);
 }
 void TImage::SetPicture(const TBitmap& picture) {
-    Put(picture_, picture);
+    Put(picture_, picture, ccValue);
 }
 
 // ---- Page control ------------------------------------------------------------------------
 
 TTabSheet::~TTabSheet() {
-    Lock lock(detail::ToolkitMutex());
-    if (TPageControl* pages = PageControlLocked(); pages != nullptr && pages->active_ == this) {
+    TPageControl* pages;
+    {
+        Lock lock(detail::ToolkitMutex());
+        pages = PageControlLocked();
+        if (pages == nullptr || pages->active_ != this) return;
         pages->active_ = nullptr;
     }
+    pages->Changed(ccPages);
 }
 
 TPageControl* TTabSheet::PageControlLocked() const {
@@ -779,12 +893,20 @@ bool TTabSheet::TabVisible() const {
 }
 
 void TTabSheet::SetTabVisible(bool visible) {
-    Lock lock(detail::ToolkitMutex());
-    if (tab_visible_ == visible) return;
-    tab_visible_ = visible;
+    TPageControl* pages;
+    {
+        Lock lock(detail::ToolkitMutex());
+        if (tab_visible_ == visible) return;
+        tab_visible_ = visible;
+        pages = PageControlLocked();
+        if (!visible && pages != nullptr && pages->ActivePageLocked() == this) ShowNextPageLocked();
+    }
+    Changed(ccPages);
+    if (pages != nullptr) pages->Changed(ccPages);
+}
+
+void TTabSheet::ShowNextPageLocked() {
     TPageControl* pages = PageControlLocked();
-    if (visible || pages == nullptr || pages->ActivePageLocked() != this) return;
-    // The showing page lost its tab: show the next page with a tab, else the previous one.
     std::vector<TTabSheet*> all = pages->PagesLocked();
     auto self = std::find(all.begin(), all.end(), this);
     TTabSheet* next = nullptr;
@@ -844,10 +966,15 @@ int TPageControl::ActivePageIndex() const {
 }
 
 bool TPageControl::SetActivePage(TTabSheet* page) {
-    Lock lock(detail::ToolkitMutex());
-    if (page != nullptr && page->ParentLocked() != this) return false;
-    active_ = page;
-    active_chosen_ = true;
+    {
+        Lock lock(detail::ToolkitMutex());
+        if (page != nullptr && page->ParentLocked() != this) return false;
+        const bool same = ActivePageLocked() == page;
+        active_ = page;
+        active_chosen_ = true;
+        if (same) return true;
+    }
+    Changed(ccPages);
     return true;
 }
 

@@ -12,7 +12,6 @@ namespace {
 
 using Lock = std::lock_guard<std::mutex>;
 
-
 }  // namespace
 
 TForm::TForm() {
@@ -49,10 +48,16 @@ void TForm::Adopt(std::unique_ptr<TComponent> component, std::string name, TCont
         }
         control->SetParent(container);
     }
-    Lock lock(detail::ToolkitMutex());
-    component->name_ = std::move(name);
-    component->owner_ = this;
-    components_.push_back(std::move(component));
+    auto* control = dynamic_cast<TControl*>(component.get());
+    {
+        Lock lock(detail::ToolkitMutex());
+        component->name_ = std::move(name);
+        component->owner_ = this;
+        components_.push_back(std::move(component));
+    }
+    if (control != nullptr && detail::control_observed.load(std::memory_order_acquire)) {
+        detail::NotifyControlCreated(*control);
+    }
 }
 
 TComponent* TForm::FindComponent(std::string_view name) const {
@@ -87,6 +92,7 @@ bool TForm::SetActiveControl(TControl* control) {
         if (previous == control) return true;
         focused_ = control;
     }
+    if (control != nullptr) detail::ChangedIfObserved(*control, ccFocus);
     if (previous != nullptr) previous->DoExit();
     if (control != nullptr) control->DoEnter();
     return true;
@@ -135,49 +141,49 @@ bool TForm::KeyPreview() const {
     return Get(key_preview_);
 }
 void TForm::SetKeyPreview(bool preview) {
-    Put(key_preview_, preview);
+    Put(key_preview_, preview, 0);
 }
 bool TForm::AutoScroll() const {
     return Get(auto_scroll_);
 }
 void TForm::SetAutoScroll(bool on) {
-    Put(auto_scroll_, on);
+    Put(auto_scroll_, on, 0);
 }
 TFormBorderStyle TForm::BorderStyle() const {
     return Get(border_style_);
 }
 void TForm::SetBorderStyle(TFormBorderStyle style) {
-    Put(border_style_, style);
+    Put(border_style_, style, ccAppearance);
 }
 int TForm::PixelsPerInch() const {
     return Get(pixels_per_inch_);
 }
 void TForm::SetPixelsPerInch(int ppi) {
-    Put(pixels_per_inch_, ppi);
+    Put(pixels_per_inch_, ppi, 0);
 }
 TPrintScale TForm::PrintScale() const {
     return Get(print_scale_);
 }
 void TForm::SetPrintScale(TPrintScale scale) {
-    Put(print_scale_, scale);
+    Put(print_scale_, scale, 0);
 }
 bool TForm::Scaled() const {
     return Get(scaled_);
 }
 void TForm::SetScaled(bool scaled) {
-    Put(scaled_, scaled);
+    Put(scaled_, scaled, 0);
 }
 std::string TForm::HelpFile() const {
     return Get(help_file_);
 }
 void TForm::SetHelpFile(const std::string& file) {
-    Put(help_file_, file);
+    Put(help_file_, file, 0);
 }
 TWindowState TForm::WindowState() const {
     return Get(window_state_);
 }
 void TForm::SetWindowState(TWindowState state) {
-    Put(window_state_, state);
+    Put(window_state_, state, ccAppearance);
 }
 
 TActiveForm::TActiveForm() = default;
@@ -185,13 +191,13 @@ TActiveFormBorderStyle TActiveForm::AxBorderStyle() const {
     return Get(ax_border_style_);
 }
 void TActiveForm::SetAxBorderStyle(TActiveFormBorderStyle style) {
-    Put(ax_border_style_, style);
+    Put(ax_border_style_, style, ccAppearance);
 }
 bool TActiveForm::DropTarget() const {
     return Get(drop_target_);
 }
 void TActiveForm::SetDropTarget(bool on) {
-    Put(drop_target_, on);
+    Put(drop_target_, on, 0);
 }
 
 }  // namespace bx::ui

@@ -375,12 +375,37 @@ MessageQueue& Queue() {
     return queue;
 }
 
+struct HookSlot {
+    std::mutex mutex;
+    DesktopHooks hooks;
+    std::atomic<bool> pump{false}, posted{false}, rect{false};  // which hooks are set
+};
+
+HookSlot& Hooks() {
+    static HookSlot slot;
+    return slot;
+}
+
+// Copies one hook out, so it runs without the slot's lock.
+template <class F>
+F HookCopy(F DesktopHooks::*member, std::atomic<bool> HookSlot::*flag) {
+    HookSlot& slot = Hooks();
+    if (!(slot.*flag).load(std::memory_order_acquire)) return {};
+    std::lock_guard lock(slot.mutex);
+    return slot.hooks.*member;
+}
+
 bool Enqueue(const TMessage& message) {
-    MessageQueue& q = Queue();
-    std::lock_guard lock(q.mutex);
-    q.queue.push_back({q.next_sequence++, message});
+    {
+        MessageQueue& q = Queue();
+        std::lock_guard lock(q.mutex);
+        q.queue.push_back({q.next_sequence++, message});
+    }
+    if (auto posted = HookCopy(&DesktopHooks::Posted, &HookSlot::posted)) posted();
     return true;
 }
+
+thread_local int dispatch_depth = 0;  // ProcessMessages calls under way on this thread
 
 // Mouse and key messages reach the addressed control's events, as the window would see them.
 void DeliverToControl(TControl& control, const TMessage& m) {
@@ -437,6 +462,13 @@ bool PostThreadMessage(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
 }
 
 size_t ProcessMessages() {
+    struct Depth {
+        Depth() { ++dispatch_depth; }
+        ~Depth() { --dispatch_depth; }
+    } depth;
+    if (dispatch_depth == 1) {
+        if (auto pump = HookCopy(&DesktopHooks::Pump, &HookSlot::pump)) pump();
+    }
     MessageQueue& q = Queue();
     uint64_t last;
     {
@@ -481,6 +513,22 @@ void DiscardMessages() {
     MessageQueue& q = Queue();
     std::lock_guard lock(q.mutex);
     q.queue.clear();
+}
+
+DesktopHooks SetDesktopHooks(DesktopHooks hooks) {
+    HookSlot& slot = Hooks();
+    std::lock_guard lock(slot.mutex);
+    DesktopHooks previous = std::move(slot.hooks);
+    slot.hooks = std::move(hooks);
+    slot.pump.store(static_cast<bool>(slot.hooks.Pump), std::memory_order_release);
+    slot.posted.store(static_cast<bool>(slot.hooks.Posted), std::memory_order_release);
+    slot.rect.store(static_cast<bool>(slot.hooks.WindowRect), std::memory_order_release);
+    return previous;
+}
+
+bool DesktopWindowRect(HWND window, TRect* rect) {
+    auto hook = HookCopy(&DesktopHooks::WindowRect, &HookSlot::rect);
+    return hook && hook(window, rect);
 }
 
 int AddMessageHandler(MessageHandler handler) {

@@ -28,13 +28,18 @@ HWND WindowAccess::Register(TControl* control) {
     return handle;
 }
 
-void WindowAccess::UnregisterLocked(HWND handle) {
+std::vector<TControl*> WindowAccess::UnregisterLocked(HWND handle) {
     WindowTable& table = Table();
     table.windows.erase(handle);
     // Controls placed in this window fall back to their own parents.
+    std::vector<TControl*> placed;
     for (auto& [h, control] : table.windows) {
-        if (control->parent_window_ == handle) control->parent_window_ = 0;
+        if (control->parent_window_ == handle) {
+            control->parent_window_ = 0;
+            placed.push_back(control);
+        }
     }
+    return placed;
 }
 
 TControl* WindowAccess::FindLocked(HWND handle) {
@@ -82,6 +87,7 @@ bool IsWindow(HWND window) {
 
 bool GetWindowRect(HWND window, TRect* rect) {
     if (rect == nullptr) return false;
+    if (DesktopWindowRect(window, rect)) return true;
     std::lock_guard lock(detail::ToolkitMutex());
     const TControl* control = WindowAccess::FindLocked(window);
     if (control == nullptr) return false;
@@ -104,14 +110,24 @@ HWND GetParent(HWND window) {
 }
 
 HWND SetParent(HWND window, HWND parent) {
-    std::lock_guard lock(detail::ToolkitMutex());
-    TControl* control = WindowAccess::FindLocked(window);
-    if (control == nullptr) return 0;
-    TControl* host = WindowAccess::FindLocked(parent);
-    if (parent != 0 && (host == nullptr || WindowAccess::IsWithinLocked(host, control))) return 0;
-    const TControl* previous = WindowAccess::EffectiveParentLocked(control);
-    WindowAccess::SetParentWindowLocked(control, parent);
-    return previous ? previous->Handle() : 0;
+    TControl* control;
+    HWND previous_handle;
+    bool moved;
+    {
+        std::lock_guard lock(detail::ToolkitMutex());
+        control = WindowAccess::FindLocked(window);
+        if (control == nullptr) return 0;
+        TControl* host = WindowAccess::FindLocked(parent);
+        if (parent != 0 && (host == nullptr || WindowAccess::IsWithinLocked(host, control))) {
+            return 0;
+        }
+        const TControl* previous = WindowAccess::EffectiveParentLocked(control);
+        previous_handle = previous ? previous->Handle() : 0;
+        moved = control->ParentWindowLocked() != parent;
+        WindowAccess::SetParentWindowLocked(control, parent);
+    }
+    if (moved) detail::ChangedIfObserved(*control, ccParent);
+    return previous_handle;
 }
 
 }  // namespace bx::ui

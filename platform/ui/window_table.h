@@ -6,10 +6,14 @@
 
 namespace bx::ui {
 
+// Asks the desktop hook for a window's real screen rectangle (see DesktopHooks::WindowRect).
+bool DesktopWindowRect(HWND window, TRect* rect);
+
 struct WindowAccess {
     // Gives a new control its handle and enters it in the table.
     static HWND Register(TControl* control);
-    static void UnregisterLocked(HWND handle);
+    // Removes the handle; returns the controls that were placed in that window.
+    static std::vector<TControl*> UnregisterLocked(HWND handle);
     static TControl* FindLocked(HWND handle);
     // The control's effective parent: the host window it was placed in, else its parent.
     static TControl* EffectiveParentLocked(const TControl* control);

@@ -172,6 +172,40 @@ TEST_F(Services, MessagesPostedFromAnotherThreadArriveInOrder) {
     RemoveMessageHandler(id);
 }
 
+TEST_F(Services, DesktopHooksPumpOnceForNestedDispatchesAndMayAnswerWindowRects) {
+    int pumps = 0, posts = 0;
+    TForm form;
+    form.SetBounds(1, 2, 30, 40);
+    DesktopHooks hooks;
+    hooks.Pump = [&] { ++pumps; };
+    hooks.Posted = [&] { ++posts; };
+    hooks.WindowRect = [&](HWND window, TRect* rect) {
+        if (window != form.Handle()) return false;
+        *rect = TRect{100, 200, 130, 240};
+        return true;
+    };
+    DesktopHooks previous = SetDesktopHooks(std::move(hooks));
+    const int id = AddMessageHandler([](const TMessage& m) {
+        if (m.Msg == WM_USER) ProcessMessages();  // a handler waiting in a loop of its own
+    });
+    PostMessage(form.Handle(), WM_USER);
+    PostMessage(form.Handle(), WM_USER + 1);
+    ProcessMessages();
+    EXPECT_EQ(posts, 2);
+    EXPECT_EQ(pumps, 1) << "only the outermost ProcessMessages pumps";
+    TRect rect;
+    ASSERT_TRUE(GetWindowRect(form.Handle(), &rect));
+    EXPECT_EQ(rect, (TRect{100, 200, 130, 240}));
+    TForm other;
+    other.SetBounds(5, 6, 7, 8);
+    ASSERT_TRUE(GetWindowRect(other.Handle(), &rect));
+    EXPECT_EQ(rect, (TRect{5, 6, 12, 14})) << "a hook that declines leaves the model's";
+    RemoveMessageHandler(id);
+    SetDesktopHooks(std::move(previous));
+    ProcessMessages();
+    EXPECT_EQ(pumps, 1);
+}
+
 TEST_F(Services, WindowMessagesReachTheControlThenTheHandlers) {
     TForm form;
     auto* button = form.Add<TButton>("btn_AutoExpose");

@@ -38,16 +38,18 @@
 //   a user must (entering an edit by SetFocus or by typing selects its text; a click places
 //   the caret instead).
 //
-// Thread rule: property getters and setters, handler slots, Find and the window functions are
-// thread-safe (a second thread may, for example, enable controls while the user-interface
-// thread reads them). Handlers run on the thread that caused the event, without any toolkit
-// lock held. Creating and destroying forms and controls, SetParent and the user-input methods
-// are thread-bound to the user-interface thread.
+// Thread rule: property getters and setters, handler slots, Find, FindControl,
+// SetControlObserver and the window functions are thread-safe (a second thread may, for
+// example, enable controls while the user-interface thread reads them). Handlers run on the
+// thread that caused the event, without any toolkit lock held. Creating and destroying forms
+// and controls, SetParent and the user-input methods are thread-bound to the user-interface
+// thread.
 #pragma once
 
 #include <bxplatform/ui_base.h>
 #include <bxplatform/ui_services.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +60,54 @@ namespace bx::ui {
 
 class TForm;
 class TPopupMenu;
+class TControl;
+
+// ---- Change notification -----------------------------------------------------------------
+// What changed on a control; a notification carries one or more of these bits.
+using ControlChanges = uint32_t;
+inline constexpr ControlChanges ccText = 1u << 0;        // caption / window text
+inline constexpr ControlChanges ccGeometry = 1u << 1;    // position or size
+inline constexpr ControlChanges ccState = 1u << 2;       // visible or enabled
+inline constexpr ControlChanges ccValue = 1u << 3;       // checked, position and range, items
+                                                         // and index, glyph, picture, mask, ...
+inline constexpr ControlChanges ccAppearance = 1u << 4;  // colours, font, cursor, hint, style
+inline constexpr ControlChanges ccParent = 1u << 5;      // parent control or host window
+inline constexpr ControlChanges ccPages = 1u << 6;       // active page, tab visibility
+inline constexpr ControlChanges ccFocus = 1u << 7;       // the control gained the focus
+
+// Told about the life of every control, so a desktop can mirror the model. Calls come on the
+// thread that made the change, without the toolkit lock held, and only for real changes.
+class ControlObserver {
+public:
+    virtual ~ControlObserver() = default;
+    // A control joined its form (named, owned and in its parent). Forms themselves are not
+    // announced: they are known once they change or are asked for.
+    virtual void ControlCreated(TControl& control) = 0;
+    virtual void ControlChanged(TControl& control, ControlChanges what) = 0;
+    // The control is being destroyed and its handle is dead already; use only its identity.
+    virtual void ControlDestroyed(TControl& control, HWND handle) = 0;
+};
+
+// Installs the process-wide observer (null: none); returns the previous one. Notifications
+// already under way may still reach the previous observer, which the shared pointer keeps.
+std::shared_ptr<ControlObserver> SetControlObserver(std::shared_ptr<ControlObserver> observer);
+
+namespace detail {
+// Set while an observer is installed, so unobserved changes cost one load.
+extern std::atomic<bool> control_observed;
+void NotifyControlCreated(TControl& control);
+void NotifyControlChanged(TControl& control, ControlChanges what);
+void NotifyControlDestroyed(TControl& control, HWND handle);
+inline void ChangedIfObserved(TControl& control, ControlChanges what) {
+    if (what != 0 && control_observed.load(std::memory_order_acquire)) {
+        NotifyControlChanged(control, what);
+    }
+}
+}  // namespace detail
+
+// The live control with this handle, or null. The pointer is good while the control lives;
+// use it on the user-interface thread, which is the one destroying controls.
+TControl* FindControl(HWND window);
 
 // Something with a name that a form can own and find.
 class TComponent : public TObject {
@@ -157,6 +207,7 @@ public:
 
     // Structure for the toolkit's own controls; call only with the toolkit lock held.
     TControl* ParentLocked() const { return parent_; }
+    HWND ParentWindowLocked() const { return parent_window_; }
     const std::vector<TControl*>& ChildrenLocked() const { return children_; }
 
     // ---- User input ----------------------------------------------------------------------
@@ -186,14 +237,20 @@ protected:
         std::lock_guard lock(detail::ToolkitMutex());
         return field;
     }
-    // Writes a field under the toolkit lock; returns whether it changed.
+    // Writes a field under the toolkit lock; returns whether it changed. A change is told to
+    // the observer as `what` (0: a field nobody displays).
     template <class T>
-    bool Put(T& field, T value) {
-        std::lock_guard lock(detail::ToolkitMutex());
-        if (field == value) return false;
-        field = std::move(value);
+    bool Put(T& field, T value, ControlChanges what) {
+        {
+            std::lock_guard lock(detail::ToolkitMutex());
+            if (field == value) return false;
+            field = std::move(value);
+        }
+        Changed(what);
         return true;
     }
+    // Tells the observer, if any, that this control changed; call without the toolkit lock.
+    void Changed(ControlChanges what) { detail::ChangedIfObserved(*this, what); }
 
     // What a left click does after mouse-down; default: OnClick.
     virtual void DoClick() { OnClick(this); }
@@ -511,6 +568,8 @@ protected:
 
 private:
     TPageControl* PageControlLocked() const;
+    // The showing page lost its tab: shows the next page with a tab, else the previous one.
+    void ShowNextPageLocked();
     bool tab_visible_ = true;
 };
 

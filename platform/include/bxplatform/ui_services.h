@@ -281,6 +281,22 @@ HWND GetParent(HWND window);
 // `window` (which would make the window its own ancestor).
 HWND SetParent(HWND window, HWND parent);
 
+// ---- Desktop integration ----------------------------------------------------------------
+// How a desktop backend joins the toolkit to its own event loop and windows. Each hook may be
+// empty; installing replaces all of them and returns the previous ones.
+struct DesktopHooks {
+    // Runs at the start of ProcessMessages (not in nested calls), on the calling thread, to
+    // process the desktop's own pending events first.
+    std::function<void()> Pump;
+    // Runs after a message was queued, on the posting thread, so the desktop can schedule a
+    // dispatch from its event loop.
+    std::function<void()> Posted;
+    // Answers GetWindowRect from the desktop's real geometry; returns false to leave the
+    // window to the toolkit's own geometry. Runs without the toolkit lock, on any thread.
+    std::function<bool(HWND, TRect*)> WindowRect;
+};
+DesktopHooks SetDesktopHooks(DesktopHooks hooks);
+
 // The classic application object: thin access to the services above.
 class TApplication {
 public:
