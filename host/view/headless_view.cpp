@@ -1,6 +1,7 @@
 #include "bxview/headless_view.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -176,24 +177,59 @@ std::optional<THeadlessImageView::Rendered> THeadlessImageView::RenderLastFrame(
     Rendered out;
     out.width = frame->width;
     out.height = frame->height;
-    const size_t count = size_t(frame->width) * size_t(frame->height);
-    out.bgr.resize(count * 3);
-    const uint8_t* src = frame->pixels.data();
-    if (frame->type == MM_TYPE_BGR24) {
-        for (size_t i = 0; i < count * 3; ++i) {
-            out.bgr[i] = MapToByte(src[i], info->map_min, info->map_max);
-        }
-        return out;
-    }
-    const int bpp = mm::BytesPerPixel(frame->type);
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t level = MapToByte(GreyValue(src, i, bpp), info->map_min, info->map_max);
-        const auto entry = static_cast<uint32_t>(info->lut[level]);
-        out.bgr[3 * i] = entry & 0xFF;
-        out.bgr[3 * i + 1] = (entry >> 8) & 0xFF;
-        out.bgr[3 * i + 2] = (entry >> 16) & 0xFF;
-    }
+    out.bgr.resize(size_t(frame->width) * size_t(frame->height) * 3);
+    if (!RenderFrame(*frame, *info, out.bgr.data(), 3)) return std::nullopt;
     return out;
+}
+
+uint64_t THeadlessImageView::FrameSequence() const {
+    std::lock_guard lock(mutex_);
+    return sequence_;
+}
+
+bool RenderFrame(const THeadlessImageView::Frame& frame, const mm::ImageInfo& info, uint8_t* dst,
+                 int out_bytes) {
+    if (out_bytes != 3 && out_bytes != 4) return false;
+    const int bpp = mm::BytesPerPixel(frame.type);
+    const size_t count = size_t(std::max(frame.width, 0)) * size_t(std::max(frame.height, 0));
+    if (bpp == 0 || frame.pixels.size() != count * size_t(bpp)) return false;
+    const uint8_t* src = frame.pixels.data();
+    const double lo = info.map_min;
+    const double hi = info.map_max;
+
+    if (frame.type == MM_TYPE_BGR24) {
+        // The range applies to each channel on its own; no LUT.
+        std::array<uint8_t, 256> level{};
+        for (int v = 0; v < 256; ++v) level[v] = MapToByte(v, lo, hi);
+        for (size_t i = 0; i < count; ++i, src += 3, dst += out_bytes) {
+            dst[0] = level[src[0]];
+            dst[1] = level[src[1]];
+            dst[2] = level[src[2]];
+            if (out_bytes == 4) dst[3] = 255;
+        }
+        return true;
+    }
+
+    const auto put = [&](uint8_t* out, uint32_t entry) {
+        out[0] = entry & 0xFF;
+        out[1] = (entry >> 8) & 0xFF;
+        out[2] = (entry >> 16) & 0xFF;
+        if (out_bytes == 4) out[3] = 255;
+    };
+    const auto entry_of = [&](double value) {
+        return static_cast<uint32_t>(info.lut[MapToByte(value, lo, hi)]);
+    };
+    if (bpp <= 2) {
+        // Every possible value is mapped once, so a frame costs one look-up per pixel.
+        std::vector<uint32_t> table(size_t(1) << (8 * bpp));
+        for (size_t v = 0; v < table.size(); ++v) table[v] = entry_of(double(v));
+        for (size_t i = 0; i < count; ++i, dst += out_bytes) {
+            put(dst, table[size_t(GreyValue(src, i, bpp))]);
+        }
+        return true;
+    }
+    for (size_t i = 0; i < count; ++i, dst += out_bytes) put(dst, entry_of(GreyValue(src, i, bpp)));
+    return true;
 }
 
 void THeadlessImageView::PlaceOverlay(const TRect& rect) {

@@ -21,6 +21,10 @@
 
 #include "bxview/image_view.h"
 
+namespace bx::mm {
+struct ImageInfo;
+}
+
 namespace bx::view {
 
 class THeadlessImageView : public TBXImageView {
@@ -70,6 +74,8 @@ public:
     std::optional<Frame> LastFrame() const;
     // Waits up to `timeout_ms` for a frame copy with sequence greater than `after`.
     std::optional<Frame> WaitForFrame(uint64_t after, int timeout_ms) const;
+    // Sequence of the newest frame copy (0 before the first): the number of frames copied.
+    uint64_t FrameSequence() const;
     // The last frame rendered for display: grey values mapped linearly from the image's
     // display range onto 0..255 and through its LUT; colour images get the range per channel.
     // The range and LUT are read from the store now; nullopt when there is no frame or the
@@ -94,5 +100,13 @@ private:
     std::vector<uint8_t> spare_;  // storage of the frame last replaced, for the next copy
     uint64_t sequence_ = 0;
 };
+
+// Maps `frame` for display as RenderLastFrame does, with `info` the image's header (its display
+// range and LUT), into `dst`: width * height pixels, rows packed, each blue, green, red and,
+// when `out_bytes` is 4, a fourth byte of 255 (the layout of a 32-bit RGB QImage on a
+// little-endian machine). False, `dst` untouched, when `out_bytes` is neither 3 nor 4 or the
+// frame's pixels do not match its type and size.
+bool RenderFrame(const THeadlessImageView::Frame& frame, const mm::ImageInfo& info, uint8_t* dst,
+                 int out_bytes);
 
 }  // namespace bx::view
