@@ -59,7 +59,7 @@ private:
     uint32_t queueBytes_ = 0;
     // Frames are numbered by shot, counted over every pass: the queue's frame id, and its
     // buffer (shot % kBuffers). Declared after the buffers, so it cancels first.
-    FrameQueue queue_{c_};
+    FrameQueue queue_{c_, pump_, true};
     int64_t shot_ = 0;
     int64_t queuedAhead_ = -1;  // the shot queued behind the current one, or -1
     // The frame taken last and not written yet, and the frame whose write is on its way,

@@ -75,7 +75,7 @@ void MemoryRun::RunPreTrigger() {
         if (auto* view = c_.View()) view->SetMMBits(frame0);
         c_.GrabFrameToBuffer(frame0, leaves_.FrameBytes());
         if (c_.GrabErrorAbort) c_.PreTriggerRunning = false;
-        bx::ui::ProcessMessages();
+        pump_.Dispatch();
     }
     c_.PreTriggerRunning = false;
 }
@@ -135,7 +135,7 @@ private:
 
     void RefreshTimes(int64_t elapsed, int64_t period, int k);
 
-    FrameQueue queue_{c_};
+    FrameQueue queue_{c_, pump_};
     std::optional<acquisition::FrameWarmer> warmer_;  // for the first pass
     uint32_t frameBytes_ = 0;
     bool softwareTrigger_ = false;
@@ -268,7 +268,7 @@ bool StreamingRun::NextFrame(int k) {
         QueueFrame(k);
     }
     AfterFrame(k - 1);
-    bx::ui::ProcessMessages();
+    pump_.Dispatch();
     periodSum_ += c_.CurrentMilliseconds() - loopStart;
     period_ = periodSum_ / k;
     return true;
@@ -373,7 +373,7 @@ bool DirectRun::TakeFrame(int k) {
     stamps_[k] = StampAt(c_.CurrentMilliseconds());
     c_.SetTimeElapsed(static_cast<int>(stamps_[k] / 1000));
     ShowFrame(k);
-    bx::ui::ProcessMessages();
+    pump_.Dispatch();
     leaves_.Unlock(k, true);
     return true;
 }

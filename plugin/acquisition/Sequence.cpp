@@ -173,10 +173,23 @@ constexpr int kFrameRetries = 2;
 // How long a queued frame may take beyond its exposure before it counts as failed: two frames
 // of readout at the slowest speed and the driver's own latency, with room to spare.
 constexpr int64_t kFrameGraceMs = 5000;
-// How often the host's messages are dispatched while a frame waits for its external trigger.
-constexpr int64_t kTriggerDispatchMs = 50;
-
 }  // namespace
+
+// ---- Messages -------------------------------------------------------------------------------
+
+MessagePump::MessagePump(const TBXTessvikFerroFW& control)
+    : c_(control), last_(control.CurrentMilliseconds()) {}
+
+void MessagePump::Dispatch() {
+    bx::ui::ProcessMessages();
+    last_ = c_.CurrentMilliseconds();
+}
+
+bool MessagePump::DispatchIfDue() {
+    if (c_.CurrentMilliseconds() - last_ < kDispatchMs) return false;
+    Dispatch();
+    return true;
+}
 
 FrameQueue::~FrameQueue() {
     CancelAll();
@@ -231,11 +244,12 @@ int64_t FrameQueue::CompletedAt(int id) const {
 
 int32_t FrameQueue::Wait(int id) {
     const int64_t bound = c_.FrameWaitBoundMs(kFrameGraceMs);
-    // A frame waiting for its external trigger may wait long: the host's messages are
-    // dispatched meanwhile, so that its Abort can end the wait.
-    const bool dispatch = c_.ExternalTriggerActive;
+    // The host's messages are dispatched while a frame takes long, so its windows stay
+    // responsive. A frame waiting for its external trigger may wait for ever: there the
+    // host's Abort ends the wait; otherwise the frame completes and the sequence sees the
+    // abort after it.
+    const bool triggered = c_.ExternalTriggerActive;
     const int64_t start = c_.CurrentMilliseconds();
-    int64_t dispatched = start;
     // One warped millisecond at a time, but woken at once by the completion.
     const auto step = std::chrono::duration<double, std::milli>(1.0 / bx::kernel::TimeWarp());
     std::unique_lock lock(mutex_);
@@ -248,17 +262,13 @@ int32_t FrameQueue::Wait(int id) {
             CancelAll();
             return KVCAM_ERR_TIMEOUT;
         }
-        if (dispatch && now - dispatched >= kTriggerDispatchMs) {
-            lock.unlock();
-            bx::ui::ProcessMessages();
-            dispatched = c_.CurrentMilliseconds();
-            if (c_.Abort) {
-                CancelAll();
-                return KVCAM_ERR_ABORTED;
-            }
-            lock.lock();
-            continue;
+        lock.unlock();
+        if ((triggered || !quiet_) && pump_.DispatchIfDue() && triggered && c_.Abort) {
+            CancelAll();
+            return KVCAM_ERR_ABORTED;
         }
+        lock.lock();
+        if (s.Done) break;
         done_.wait_for(lock, step);
     }
     s.Serial = 0;
@@ -293,7 +303,7 @@ bool FrameQueue::Complete(int id, int behind) {
 // ---- The run --------------------------------------------------------------------------------
 
 SequenceRun::SequenceRun(TBXTessvikFerroFW& control, int32_t image)
-    : c_(control), image_(image), exposureMs_(ExposureMs(control.ExposureTime)) {
+    : c_(control), pump_(control), image_(image), exposureMs_(ExposureMs(control.ExposureTime)) {
     MM_VECTOR bounds;
     MM_InitVector(&bounds, 1);
     MM_InitBoundaries(static_cast<MM_HANDLE>(image), &bounds, 0);
@@ -317,7 +327,9 @@ void SequenceRun::IntervalWait(const std::function<void(int64_t elapsed)>& refre
          elapsed = c_.CurrentMilliseconds() - frameStart_) {
         if (interval - elapsed > 2000) {
             refresh(elapsed);
-            bx::ui::ProcessMessages();
+            pump_.Dispatch();
+        } else {
+            pump_.DispatchIfDue();
         }
         if (c_.GrabErrorAbort || c_.Abort) break;
         PauseInWait(interval - elapsed);

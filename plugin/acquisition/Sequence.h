@@ -115,6 +115,24 @@ private:
     std::thread thread_;
 };
 
+// The host's messages while a sequence runs on its thread: besides the dispatches the steps
+// make, every wait dispatches them once kDispatchMs have passed since the last, so the host's
+// windows never freeze for longer than a frame's steps take.
+class MessagePump {
+public:
+    static constexpr int64_t kDispatchMs = 25;  // well inside the 0.1 s a user notices
+
+    explicit MessagePump(const TBXTessvikFerroFW& control);
+    // Dispatches the waiting messages now.
+    void Dispatch();
+    // Dispatches them when the last dispatch is kDispatchMs ago; true when it did.
+    bool DispatchIfDue();
+
+private:
+    const TBXTessvikFerroFW& c_;
+    int64_t last_;
+};
+
 // The frames a sequence has queued with the driver: one, or two when the next frame is queued
 // before the one ahead of it completes (frames back to back, so the camera never waits for
 // the host). Each frame has an id; two frames on their way have ids of different parity.
@@ -122,7 +140,10 @@ private:
 // writes FrameDoneFlag.
 class FrameQueue {
 public:
-    explicit FrameQueue(TBXTessvikFerroFW& control) : c_(control) {}
+    // `quiet`: messages are dispatched only while a frame waits for its external trigger (the
+    // disk path, which must not be held up by the host).
+    FrameQueue(TBXTessvikFerroFW& control, MessagePump& pump, bool quiet = false)
+        : c_(control), pump_(pump), quiet_(quiet) {}
     // Whatever is still on its way is cancelled, so the camera never writes into memory the
     // sequence has let go.
     ~FrameQueue();
@@ -162,6 +183,8 @@ private:
     static void Completed(void* user, uintptr_t serial, int32_t error, uint32_t flags);
 
     TBXTessvikFerroFW& c_;
+    MessagePump& pump_;
+    const bool quiet_;
     mutable std::mutex mutex_;
     std::condition_variable done_;
     std::array<Slot, 2> slots_{};
@@ -185,7 +208,8 @@ protected:
     // The interval wait before a frame, when FrameRate is above 0: until FrameRate
     // milliseconds have passed since the last one ended, or the sequence is stopped. While
     // more than two seconds remain, `refresh` gets the milliseconds elapsed and waiting
-    // messages are dispatched. The next interval starts when this one ends.
+    // messages are dispatched; shorter waits dispatch them when due (MessagePump). The next
+    // interval starts when this one ends.
     void IntervalWait(const std::function<void(int64_t elapsed)>& refresh);
     // The same wait without messages or progress values (the disk path's).
     void QuietIntervalWait();
@@ -200,6 +224,7 @@ protected:
     void RaiseFailure() const;
 
     TBXTessvikFerroFW& c_;
+    MessagePump pump_;  // every dispatch of the sequence's steps and waits
     int32_t image_;
     int frames_;          // frames of the image (NumberOfFrames when it was made)
     int64_t exposureMs_;  // ExposureTime in milliseconds

@@ -168,6 +168,25 @@ TEST_F(Sequence, FramesFollowTheIntervalOrTheirOwnPaceWhenSlower) {
     }
 }
 
+// The host's windows stay responsive while slow frames are on their way: its messages are
+// dispatched many times a frame, not only once between frames.
+TEST_F(Sequence, MessagesAreDispatchedWhileASlowFrameIsOnItsWay) {
+    bx::kernel::SetTimeWarp(2);
+    TBXTessvikFerroFW& c = Open(3, 50);
+    c.SetExposureTime(300000);  // 300 ms a frame
+    int dispatches = 0;
+    OnDispatch([&] {
+        ++dispatches;
+        bx::ui::PostThreadMessage(bx::ui::WM_USER);  // seen at the next dispatch
+    });
+    bx::ui::PostThreadMessage(bx::ui::WM_USER);
+    const auto image = static_cast<MM_HANDLE>(c.Grab());
+    ASSERT_NE(image, 0);
+    EXPECT_GE(dispatches, 15) << "about 1 s of frames, one dispatch per 25 ms at most";
+    MM_DeleteImage(image);
+    bx::ui::DiscardMessages();
+}
+
 // Every frame's interval counts down, not only the first one's.
 TEST_F(Sequence, TimeToNextFrameCountsDownOnlyWhileMoreThanTwoSecondsRemain) {
     bx::kernel::SetTimeWarp(10);  // each second of the countdown lasts 100 ms
