@@ -5,8 +5,9 @@
 // >= 0.95: the window keeps up with the camera.
 //
 // ui_stall: the longest gap between two iterations of the GUI thread's event loop during a
-// 100-frame grab at a 50 ms interval, against 100 ms. Lower is better; goal <= 1: the window
-// never freezes for longer than 100 ms while the control grabs on its thread.
+// 100-frame grab at a 50 ms interval, against 100 ms; the median of three grabs, so one
+// scheduling hiccup of a busy machine does not decide it (all three are printed). Lower is better;
+// goal <= 1: the window never freezes for longer than 100 ms while the control grabs on its thread.
 // BENCH_GUI_GAPS=1 prints every gap over 60 ms and when it began.
 #include "main_window.h"  // first: its COM headers go before Qt's
 
@@ -27,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -121,7 +123,12 @@ int main(int argc, char** argv) {
             RunFor(300);
 
             const LiveFigures live = MeasureLive(window, 5);
-            const double stallMs = LongestGapDuringGrab(window, 100, 50);
+            std::vector<double> gaps;
+            for (int run = 0; run < 3; ++run) gaps.push_back(LongestGapDuringGrab(window, 100, 50));
+            std::printf("longest gaps of three grabs: %.1f, %.1f, %.1f ms\n", gaps[0], gaps[1],
+                        gaps[2]);
+            std::sort(gaps.begin(), gaps.end());
+            const double stallMs = gaps[1];
             window.Shutdown();
 
             const double rate =
@@ -129,8 +136,8 @@ int main(int argc, char** argv) {
             std::printf("ratio: gui_live_rate %.3f (%.1f painted vs %.1f delivered frames/s)\n",
                         rate, live.paintedPerSecond, live.deliveredPerSecond);
             std::printf(
-                "ratio: ui_stall %.2f (%.1f vs 100 ms longest event-loop gap; lower is "
-                "better)\n",
+                "ratio: ui_stall %.2f (%.1f vs 100 ms longest event-loop gap, median of three "
+                "grabs; lower is better)\n",
                 stallMs / 100.0, stallMs);
         } catch (const std::exception& failure) {
             std::fprintf(stderr, "bench_gui: %s\n", failure.what());
