@@ -180,6 +180,19 @@ void MainWindow::BuildTimers() {
     rateTimer_ = new QTimer(this);
     rateTimer_->setInterval(500);
     connect(rateTimer_, &QTimer::timeout, this, [this] { ShowRates(); });
+    // The user may close the floated panel's own window: the panel then comes back here.
+    panelWatch_ = new QTimer(this);
+    panelWatch_->setInterval(300);
+    connect(panelWatch_, &QTimer::timeout, this, [this] {
+        if (!floating_ || Busy()) return;
+        bool shown = true;
+        try {
+            shown = control().GetBool("Visible");
+        } catch (const ControlError&) {
+        }
+        if (!shown) SetFloating(false);
+    });
+    panelWatch_->start();
     autoWatch_ = new QTimer(this);
     autoWatch_->setInterval(250);
     connect(autoWatch_, &QTimer::timeout, this, [this] {

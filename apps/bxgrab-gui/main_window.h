@@ -125,6 +125,7 @@ private:
     QLabel* pixelLabel_ = nullptr;
     QTimer* rateTimer_ = nullptr;
     QTimer* autoWatch_ = nullptr;
+    QTimer* panelWatch_ = nullptr;  // a floated panel whose window the user closed
     std::unique_ptr<Session> session_;
 
     bool live_ = false;

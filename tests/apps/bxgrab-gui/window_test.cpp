@@ -92,11 +92,17 @@ TEST_F(GuiTest, GainFromThePanelReachesTheCamera) {
     EXPECT_EQ(CameraParam(KVCAM_PARAM_GAIN), 2000);
     Screenshot("floating panel", formWidget);
 
-    // And back into the window.
+    // And back into the window, by the action or by closing the panel's own window.
     action(Command::FloatPanel)->trigger();
     EXPECT_FALSE(window().panelFloating());
     EXPECT_TRUE(Inside(panelWidget, window().panelArea()));
     EXPECT_FALSE(formWidget->isVisible());
+    action(Command::FloatPanel)->trigger();
+    ASSERT_TRUE(WaitFor([&] { return formWidget->isVisible(); }));
+    formWidget->close();
+    ASSERT_TRUE(WaitFor([&] { return !window().panelFloating(); }));
+    EXPECT_FALSE(action(Command::FloatPanel)->isChecked());
+    EXPECT_TRUE(Inside(panelWidget, window().panelArea()));
 }
 
 TEST_F(GuiTest, RectangleDrawnOnTheViewBecomesTheSubWindow) {
