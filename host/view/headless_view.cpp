@@ -1,5 +1,7 @@
 #include "bxview/headless_view.h"
 
+#include "pixels.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -12,24 +14,6 @@
 namespace bx::view {
 
 namespace {
-
-// Reads pixel `i` of a grey frame as a number.
-double GreyValue(const uint8_t* pixels, size_t i, int bytes_per_pixel) {
-    switch (bytes_per_pixel) {
-        case 1:
-            return pixels[i];
-        case 2: {
-            uint16_t v;
-            std::memcpy(&v, pixels + 2 * i, 2);
-            return v;
-        }
-        default: {
-            uint32_t v;
-            std::memcpy(&v, pixels + 4 * i, 4);
-            return v;
-        }
-    }
-}
 
 // Maps a value from the display range onto 0..255.
 uint8_t MapToByte(double value, double lo, double hi) {
@@ -224,11 +208,11 @@ bool RenderFrame(const THeadlessImageView::Frame& frame, const mm::ImageInfo& in
         std::vector<uint32_t> table(size_t(1) << (8 * bpp));
         for (size_t v = 0; v < table.size(); ++v) table[v] = entry_of(double(v));
         for (size_t i = 0; i < count; ++i, dst += out_bytes) {
-            put(dst, table[size_t(GreyValue(src, i, bpp))]);
+            put(dst, table[size_t(GreyAt(src, i, bpp))]);
         }
         return true;
     }
-    for (size_t i = 0; i < count; ++i, dst += out_bytes) put(dst, entry_of(GreyValue(src, i, bpp)));
+    for (size_t i = 0; i < count; ++i, dst += out_bytes) put(dst, entry_of(GreyAt(src, i, bpp)));
     return true;
 }
 

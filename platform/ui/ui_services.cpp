@@ -48,12 +48,6 @@ bool MessageBoxRequest::Offers(int answer) const {
     return false;
 }
 
-std::string MessageBoxRequest::ShownCaption() const {
-    return Caption.empty() ? "Error" : Caption;
-}
-
-namespace {
-
 const char* AnswerName(int answer) {
     switch (answer) {
         case IDOK:
@@ -78,6 +72,12 @@ const char* AnswerName(int answer) {
             return "?";
     }
 }
+
+std::string MessageBoxRequest::ShownCaption() const {
+    return Caption.empty() ? "Error" : Caption;
+}
+
+namespace {
 
 const char* IconName(unsigned icon) {
     switch (icon) {

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../pixels.h"
 #include "bxmm/host.h"
 #include "bxview/desktop_view.h"
-#include "pixels.h"
 
 namespace bx::view {
 
@@ -141,7 +141,7 @@ QString TDesktopImageView::PixelValueText(int x, int y) const {
     if (shown_->type == MM_TYPE_BGR24) {
         return QStringLiteral("%1, %2, %3").arg(px[3 * i + 2]).arg(px[3 * i + 1]).arg(px[3 * i]);
     }
-    return QString::number(desktop::GreyAt(px, i, mm::BytesPerPixel(shown_->type)));
+    return QString::number(GreyAt(px, i, mm::BytesPerPixel(shown_->type)));
 }
 
 // ---- Placement --------------------------------------------------------------------------------

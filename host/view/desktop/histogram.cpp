@@ -6,9 +6,9 @@
 #include <cmath>
 #include <limits>
 
+#include "../pixels.h"
 #include "bxmm/host.h"
 #include "bxview/desktop_view.h"
-#include "pixels.h"
 
 namespace bx::view {
 
@@ -78,7 +78,7 @@ THistogram MakeHistogram(const THeadlessImageView::Frame& frame, const std::opti
                     visit(uint32_t(px[3 * i + 1]));
                     visit(uint32_t(px[3 * i + 2]));
                 } else {
-                    visit(desktop::GreyAt(px, i, bpp));
+                    visit(GreyAt(px, i, bpp));
                 }
             }
         }

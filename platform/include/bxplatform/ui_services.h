@@ -59,6 +59,9 @@ inline constexpr int IDNO = 7;
 inline constexpr int IDTRYAGAIN = 10;
 inline constexpr int IDCONTINUE = 11;
 
+// The text of an answer's button ("OK", "Try Again" ...); "?" for an unknown code.
+const char* AnswerName(int answer);
+
 // One message box as asked for.
 struct MessageBoxRequest {
     HWND Owner = 0;

@@ -14,29 +14,6 @@ namespace bx::ui::desktop::internal {
 
 namespace {
 
-const char* AnswerText(int answer) {
-    switch (answer) {
-        case IDOK:
-            return "OK";
-        case IDCANCEL:
-            return "Cancel";
-        case IDABORT:
-            return "Abort";
-        case IDRETRY:
-            return "Retry";
-        case IDIGNORE:
-            return "Ignore";
-        case IDYES:
-            return "Yes";
-        case IDNO:
-            return "No";
-        case IDTRYAGAIN:
-            return "Try Again";
-        default:
-            return "Continue";
-    }
-}
-
 QMessageBox::ButtonRole RoleOf(int answer) {
     switch (answer) {
         case IDCANCEL:
@@ -159,7 +136,7 @@ private:
         std::map<QAbstractButton*, int> answers;
         int escape = 0;
         for (int answer : box.Answers()) {
-            QPushButton* button = dialog->addButton(AnswerText(answer), RoleOf(answer));
+            QPushButton* button = dialog->addButton(AnswerName(answer), RoleOf(answer));
             answers[button] = answer;
             if (answer == box.DefaultAnswer()) dialog->setDefaultButton(button);
             // Escape answers Cancel, or OK on a box with nothing else.

@@ -1,13 +1,11 @@
-// Reading pixel values out of a frame copy, for the histogram and the pixel readout.
+// Reading pixel values out of a frame copy: the rendering, the histogram, the pixel readout.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "bxview/headless_view.h"
-
-namespace bx::view::desktop {
+namespace bx::view {
 
 // Grey value of pixel `i` of a frame of `bytes_per_pixel` 1, 2 or 4.
 inline uint32_t GreyAt(const uint8_t* pixels, size_t i, int bytes_per_pixel) {
@@ -27,4 +25,4 @@ inline uint32_t GreyAt(const uint8_t* pixels, size_t i, int bytes_per_pixel) {
     }
 }
 
-}  // namespace bx::view::desktop
+}  // namespace bx::view
