@@ -208,6 +208,19 @@ TEST_F(DispatchTest, MalformedArgumentBlocksAreRefused) {
               S_OK);
 }
 
+// A value a member hands back with no result slot to take it is released, whatever
+// interface type the member declares it as.
+TEST_F(DispatchTest, UntakenInterfaceResultsAreReleased) {
+    toy::IToy* derived = toy.Get();
+    IUnknown* plain = derived;
+    const ULONG held = toy->AddRef();
+    toy->AddRef();
+    bx::com::detail::Discard(derived);
+    bx::com::detail::Discard(plain);
+    EXPECT_EQ(toy->AddRef(), held);  // both taken back: the count is where it was
+    toy->Release();
+}
+
 TEST_F(DispatchTest, ByReferenceArgumentsAreWrittenThrough) {
     BSTR text = SysAllocString(u"hi");
     LONG count = 41;

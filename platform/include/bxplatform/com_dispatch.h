@@ -108,8 +108,9 @@ template <typename T>
 void Discard(T& value) {
     if constexpr (std::is_same_v<T, BSTR>) {
         SysFreeString(value);
-    } else if constexpr (std::is_same_v<T, IDispatch*> || std::is_same_v<T, IUnknown*>) {
-        if (value) value->Release();
+    } else if constexpr (std::is_pointer_v<T> &&
+                         std::is_base_of_v<IUnknown, std::remove_pointer_t<T>>) {
+        if (value) value->Release();  // any interface, IFontDisp* as much as IDispatch*
     } else if constexpr (std::is_same_v<T, VARIANT>) {
         VariantClear(&value);
     }
