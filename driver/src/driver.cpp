@@ -7,6 +7,8 @@
 #include <kvcam/kvcam.h>
 #include <kvcam/kvcam_sim.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -20,6 +22,7 @@
 #include "camera.h"
 #include "demosaic.h"
 #include "faults.h"
+#include "genicam/backend.h"
 #include "model.h"
 #include "settings.h"
 
@@ -38,11 +41,49 @@ struct DriverState {
     bool descriptionInstalled = false;
     std::string lastError;
     FaultTable faults;
+    // The GenICam backend serves every call while it is the loaded one.
+    std::atomic<bool> genicam{false};
 };
 
 DriverState& State() {
     static DriverState* state = new DriverState;  // never destroyed: callbacks may outlive exit
     return *state;
+}
+
+bool Genicam() {
+    return State().genicam.load();
+}
+
+// KVCAM_DEVICE chooses the backend over the description: "genicam:<Aravis device id>" or
+// "simulated". False, with the reason in `error`, for any other text.
+bool ApplyDeviceVariable(CameraModel& model, std::string& error) {
+    const char* variable = std::getenv("KVCAM_DEVICE");
+    if (variable == nullptr || *variable == '\0') return true;
+    const std::string text = variable;
+    if (text == "simulated") {
+        model.backend = Backend::Simulated;
+        return true;
+    }
+    if (text.rfind("genicam:", 0) == 0 && text.size() > 8) {
+        model.backend = Backend::Genicam;
+        model.device = text.substr(8);
+        return true;
+    }
+    error = "KVCAM_DEVICE: expected genicam:<device id> or simulated, not '" + text + "'";
+    return false;
+}
+
+// A load that chose the GenICam backend: the cameras are found through Aravis.
+int32_t LoadGenicam(DriverState& g, const std::shared_ptr<CameraModel>& model) {
+    std::string error;
+    const int32_t result = genicam::Load(*model, error);
+    std::lock_guard lk(g.mu);
+    g.lastError = error;
+    if (result != KVCAM_OK) return result;
+    g.model = model;
+    g.loaded = true;
+    g.genicam = true;
+    return KVCAM_OK;
 }
 
 // A description to parse and the name its messages give it (a file path, say).
@@ -120,6 +161,33 @@ std::shared_ptr<const CameraModel> LoadedModel(int32_t& result) {
     return g.loaded ? g.model : nullptr;
 }
 
+// The texts of a simulated camera: its description's model and serial.
+int32_t SimulatedText(const Camera& cam, uint32_t textId, std::string& value) {
+    const CameraModel& m = cam.Model();
+    switch (textId) {
+        case KVCAM_TEXT_BACKEND:
+            value = "simulated";
+            return KVCAM_OK;
+        case KVCAM_TEXT_DEVICE:
+            value = "simulated camera " + std::to_string(cam.Id());
+            return KVCAM_OK;
+        case KVCAM_TEXT_VENDOR:
+            value = "simulated";
+            return KVCAM_OK;
+        case KVCAM_TEXT_MODEL:
+            value = m.model;
+            return KVCAM_OK;
+        case KVCAM_TEXT_SERIAL:
+            value = m.serial;
+            return KVCAM_OK;
+        case KVCAM_TEXT_FIRMWARE:
+            value = std::to_string(m.firmwareVersion) + " build " + std::to_string(m.firmwareBuild);
+            return KVCAM_OK;
+        default:
+            return KVCAM_ERR_UNKNOWN_ID;
+    }
+}
+
 bool ValidCameraId(const CameraModel& m, uint32_t id) {
     return id >= 1 && id <= static_cast<uint32_t>(m.count);
 }
@@ -140,6 +208,7 @@ int32_t OpenBlock(const KvCamSettings* block, std::shared_ptr<const CameraModel>
 int32_t ReadSettings(KvCamHandle handle, KvCamSettings* settings, bool defaults) {
     if (settings == nullptr) return KVCAM_ERR_NULL_POINTER;
     if (settings->size != KVCAM_SETTINGS_SIZE) return KVCAM_ERR_BAD_SETTINGS;
+    if (Genicam()) return genicam::ReadSettings(handle, settings, defaults);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;
@@ -151,6 +220,7 @@ int32_t ReadSettings(KvCamHandle handle, KvCamSettings* settings, bool defaults)
 
 int32_t ParamLimit(const KvCamSettings* settings, uint32_t paramId, int32_t* value, bool max) {
     if (value == nullptr) return KVCAM_ERR_NULL_POINTER;
+    if (Genicam()) return genicam::ParamLimit(settings, paramId, value, max);
     std::shared_ptr<const CameraModel> model;
     ParamValues v;
     if (int32_t r = OpenBlock(settings, model, v)) return r;
@@ -161,6 +231,7 @@ int32_t ParamLimit(const KvCamSettings* settings, uint32_t paramId, int32_t* val
 }
 
 int32_t TableKind(const KvCamSettings* settings, uint32_t paramId, BinningKind kind) {
+    if (Genicam()) return genicam::TableKind(settings, paramId, kind == BinningKind::Sparse);
     std::shared_ptr<const CameraModel> model;
     ParamValues v;
     if (int32_t r = OpenBlock(settings, model, v)) return r;
@@ -189,7 +260,9 @@ int32_t KvCam_LoadDriver(void) {
     const std::string& text = description.text;
     auto model = std::make_shared<CameraModel>();
     std::string error;
-    const bool parsed = ParseDescription(text, *model, error, description.origin);
+    bool parsed = ParseDescription(text, *model, error, description.origin);
+    if (parsed) parsed = ApplyDeviceVariable(*model, error);
+    if (parsed && model->backend == Backend::Genicam) return LoadGenicam(g, model);
     std::lock_guard lk(g.mu);
     if (g.loaded) return KVCAM_ERR_ALREADY_LOADED;  // another thread loaded it meanwhile
     // The problem (or none) of the description this load read, for the host to show.
@@ -217,6 +290,14 @@ int32_t KvCam_LoadDriver(void) {
 
 int32_t KvCam_ReleaseDriver(void) {
     DriverState& g = State();
+    if (Genicam()) {
+        if (int32_t r = genicam::Release()) return r;
+        std::lock_guard lk(g.mu);
+        g.genicam = false;
+        g.loaded = false;
+        g.model.reset();
+        return KVCAM_OK;
+    }
     std::map<KvCamHandle, std::shared_ptr<Camera>> closing;
     {
         std::lock_guard lk(g.mu);
@@ -234,6 +315,7 @@ int32_t KvCam_ReleaseDriver(void) {
 
 int32_t KvCam_ListCameras(KvCamCameraInfo* list, uint32_t* count) {
     if (count == nullptr || (list == nullptr && *count > 0)) return KVCAM_ERR_NULL_POINTER;
+    if (Genicam()) return genicam::List(list, count);
     int32_t r;
     std::shared_ptr<const CameraModel> model = LoadedModel(r);
     if (!model) return r;
@@ -263,6 +345,15 @@ int32_t KvCam_ListCameras(KvCamCameraInfo* list, uint32_t* count) {
 int32_t KvCam_OpenCamera(uint32_t cameraId, KvCamHandle* handle) {
     if (handle == nullptr) return KVCAM_ERR_NULL_POINTER;
     DriverState& g = State();
+    if (Genicam()) {
+        std::string error;
+        const int32_t r = genicam::Open(cameraId, handle, error);
+        if (!error.empty()) {
+            std::lock_guard lk(g.mu);
+            g.lastError = error;
+        }
+        return r;
+    }
     std::lock_guard lk(g.mu);
     if (!g.loaded) return KVCAM_ERR_NOT_LOADED;
     if (!ValidCameraId(*g.model, cameraId)) return KVCAM_ERR_NO_CAMERA;
@@ -279,6 +370,7 @@ int32_t KvCam_OpenCamera(uint32_t cameraId, KvCamHandle* handle) {
 }
 
 int32_t KvCam_CloseCamera(KvCamHandle handle) {
+    if (Genicam()) return genicam::Close(handle);
     DriverState& g = State();
     std::shared_ptr<Camera> cam;
     {
@@ -307,6 +399,7 @@ int32_t KvCam_Version(uint16_t* major, uint16_t* minor) {
 
 int32_t KvCam_GetInfo(KvCamHandle handle, uint32_t infoId, int32_t* value) {
     if (value == nullptr) return KVCAM_ERR_NULL_POINTER;
+    if (Genicam()) return genicam::GetInfo(handle, infoId, value);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;
@@ -314,7 +407,25 @@ int32_t KvCam_GetInfo(KvCamHandle handle, uint32_t infoId, int32_t* value) {
     return cam->Info(infoId, *value);
 }
 
+int32_t KvCam_GetText(KvCamHandle handle, uint32_t textId, char* text, uint32_t size) {
+    if (text == nullptr || size == 0) return KVCAM_ERR_NULL_POINTER;
+    std::string value;
+    int32_t r;
+    if (Genicam()) {
+        r = genicam::GetText(handle, textId, value);
+    } else {
+        std::shared_ptr<Camera> cam = FindCamera(handle, r);
+        if (cam) r = SimulatedText(*cam, textId, value);
+    }
+    if (r != KVCAM_OK) value.clear();
+    const size_t n = std::min<size_t>(value.size(), size - 1);
+    std::memcpy(text, value.data(), n);
+    text[n] = '\0';
+    return r;
+}
+
 int32_t KvCam_IsParamSupported(KvCamHandle handle, uint32_t paramId) {
+    if (Genicam()) return genicam::IsParamSupported(handle, paramId);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;
@@ -334,6 +445,7 @@ int32_t KvCam_ReadDefaultSettings(KvCamHandle handle, KvCamSettings* settings) {
 }
 
 int32_t KvCam_SetParam(KvCamSettings* settings, uint32_t paramId, int32_t value) {
+    if (Genicam()) return genicam::SetParam(settings, paramId, value);
     std::shared_ptr<const CameraModel> model;
     ParamValues v;
     uint32_t cameraId;
@@ -348,6 +460,7 @@ int32_t KvCam_SetParam(KvCamSettings* settings, uint32_t paramId, int32_t value)
 
 int32_t KvCam_GetParam(const KvCamSettings* settings, uint32_t paramId, int32_t* value) {
     if (value == nullptr) return KVCAM_ERR_NULL_POINTER;
+    if (Genicam()) return genicam::GetParam(settings, paramId, value);
     std::shared_ptr<const CameraModel> model;
     ParamValues v;
     if (int32_t r = OpenBlock(settings, model, v)) return r;
@@ -378,6 +491,7 @@ int32_t KvCam_IsRangeTable(const KvCamSettings* settings, uint32_t paramId) {
 int32_t KvCam_GetParamSparseTable(const KvCamSettings* settings, uint32_t paramId, int32_t* table,
                                   uint32_t* count) {
     if (count == nullptr || (table == nullptr && *count > 0)) return KVCAM_ERR_NULL_POINTER;
+    if (Genicam()) return genicam::SparseTable(settings, paramId, table, count);
     if (int32_t r = TableKind(settings, paramId, BinningKind::Sparse)) return r;
     int32_t r;
     std::shared_ptr<const CameraModel> model = LoadedModel(r);
@@ -389,6 +503,7 @@ int32_t KvCam_GetParamSparseTable(const KvCamSettings* settings, uint32_t paramI
 }
 
 int32_t KvCam_SendSettingsToCam(KvCamHandle handle, KvCamSettings* settings) {
+    if (Genicam()) return genicam::Send(handle, settings);
     std::shared_ptr<const CameraModel> model;
     ParamValues v;
     uint32_t cameraId;
@@ -413,6 +528,7 @@ int32_t KvCam_SendSettingsToCam(KvCamHandle handle, KvCamSettings* settings) {
 }
 
 int32_t KvCam_SetStreaming(KvCamHandle handle, int32_t on) {
+    if (Genicam()) return genicam::SetStreaming(handle, on != 0);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     return cam ? cam->SetStreaming(on != 0) : r;
@@ -420,6 +536,11 @@ int32_t KvCam_SetStreaming(KvCamHandle handle, int32_t on) {
 
 int32_t KvCam_QueueFrame(KvCamHandle handle, KvCamFrame* frame, KvCamFrameCallback callback,
                          uint32_t flags, void* user, uintptr_t userData) {
+    if (Genicam()) {
+        if (frame == nullptr || callback == nullptr) return KVCAM_ERR_NULL_POINTER;
+        if (flags != KVCAM_CALLBACK_ON_COMPLETION) return KVCAM_ERR_OUT_OF_RANGE;
+        return genicam::Queue(handle, frame, callback, user, userData);
+    }
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;
@@ -429,6 +550,7 @@ int32_t KvCam_QueueFrame(KvCamHandle handle, KvCamFrame* frame, KvCamFrameCallba
 }
 
 int32_t KvCam_GrabFrame(KvCamHandle handle, KvCamFrame* frame) {
+    if (Genicam()) return frame == nullptr ? KVCAM_ERR_NULL_POINTER : genicam::Grab(handle, frame);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;
@@ -441,12 +563,14 @@ int32_t KvCam_GrabFrame(KvCamHandle handle, KvCamFrame* frame) {
 }
 
 int32_t KvCam_Abort(KvCamHandle handle) {
+    if (Genicam()) return genicam::Abort(handle);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     return cam ? cam->Abort() : r;
 }
 
 int32_t KvCam_Trigger(KvCamHandle handle) {
+    if (Genicam()) return genicam::Trigger(handle);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;
@@ -569,6 +693,7 @@ void KvCamSim_Reset(void) {
 }
 
 int32_t KvCamSim_FireExternalTrigger(KvCamHandle handle) {
+    if (Genicam()) return KVCAM_ERR_NOT_SUPPORTED;  // a real camera's lines are its own
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;
@@ -578,6 +703,7 @@ int32_t KvCamSim_FireExternalTrigger(KvCamHandle handle) {
 
 int32_t KvCamSim_GetCounters(KvCamHandle handle, KvCamSimCounters* counters) {
     if (counters == nullptr) return KVCAM_ERR_NULL_POINTER;
+    if (Genicam()) return genicam::Counters(handle, counters);
     int32_t r;
     std::shared_ptr<Camera> cam = FindCamera(handle, r);
     if (!cam) return r;

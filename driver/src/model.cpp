@@ -115,6 +115,19 @@ Setter MillisecondKey(int64_t CameraModel::*field, int64_t hi) {
 
 const std::map<std::string, Setter>& Keys() {
     static const std::map<std::string, Setter> keys = {
+        {"camera.backend",
+         [](CameraModel& m, std::string_view v) -> std::string {
+             const std::string t = Lower(Trim(v));
+             if (t == "simulated")
+                 m.backend = Backend::Simulated;
+             else if (t == "genicam")
+                 m.backend = Backend::Genicam;
+             else
+                 return "not simulated or genicam";
+             return {};
+         }},
+        {"camera.device", TextKey(&CameraModel::device, 255)},
+        {"genicam.frame_rate", DoubleKey(&CameraModel::frameRate, 0.0, 1e6)},
         {"camera.type", IntKey(&CameraModel::type, 0, 255)},
         {"camera.model", TextKey(&CameraModel::model, 31)},
         {"camera.serial", TextKey(&CameraModel::serial, 12)},
@@ -295,6 +308,37 @@ std::string KeyName(std::string_view section, std::string_view key) {
 
 }  // namespace
 
+bool IsFeatureQuantity(std::string_view quantity) {
+    static const char* const kQuantities[] = {"vendor",
+                                              "model",
+                                              "serial",
+                                              "firmware",
+                                              "sensor_width",
+                                              "sensor_height",
+                                              "width",
+                                              "height",
+                                              "offset_x",
+                                              "offset_y",
+                                              "binning_horizontal",
+                                              "binning_vertical",
+                                              "exposure",
+                                              "gain",
+                                              "black_level",
+                                              "pixel_format",
+                                              "readout_speed",
+                                              "trigger_selector",
+                                              "trigger_mode",
+                                              "trigger_source",
+                                              "trigger_software",
+                                              "trigger_line",
+                                              "acquisition_mode",
+                                              "frame_rate",
+                                              "temperature"};
+    for (const char* q : kQuantities)
+        if (quantity == q) return true;
+    return false;
+}
+
 bool CameraModel::BinningAllowed(int32_t b) const {
     switch (binningKind) {
         case BinningKind::Sparse:
@@ -359,6 +403,17 @@ bool ParseDescription(std::string_view ini, CameraModel& model, std::string& err
         // A comment may follow the value.
         size_t comment = value.find_first_of(";#");
         if (comment != std::string::npos) value = Trim(value.substr(0, comment));
+        if (section == "features") {
+            const bool name =
+                !value.empty() && value.find_first_not_of(
+                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                      "0123456789_") == std::string::npos;
+            if (!IsFeatureQuantity(key))
+                return fail(lineNumber, KeyName(section, key) + ": unknown quantity");
+            if (!name) return fail(lineNumber, KeyName(section, key) + ": not a feature name");
+            m.featureNames[key] = value;
+            continue;
+        }
         if (section == "faults") {
             FaultRule rule;
             std::string problem = ParseFault(key, value, rule);

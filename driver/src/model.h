@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,7 +23,18 @@ struct FaultRule {
     int32_t code = 0;   // 0 = the point's default code
 };
 
+enum class Backend { Simulated, Genicam };
+
 struct CameraModel {
+    // Which cameras the driver serves: this simulated one, or GenICam cameras through Aravis
+    // (`device` an Aravis device id; empty lists every camera Aravis finds).
+    Backend backend = Backend::Simulated;
+    std::string device;
+    // GenICam: feature names that replace the standard ones, by quantity ("exposure" ...),
+    // and the frame rate set at open (0 keeps the camera's).
+    std::map<std::string, std::string> featureNames;
+    double frameRate = 0;
+
     // Identity
     int32_t type = 3;
     std::string model = "Simulated 1392";
@@ -89,6 +101,9 @@ struct CameraModel {
 // `origin` names the text (a file path, say).
 bool ParseDescription(std::string_view ini, CameraModel& model, std::string& error,
                       std::string_view origin = "camera description");
+
+// The quantities whose GenICam feature names a description may replace ([features]).
+bool IsFeatureQuantity(std::string_view quantity);
 
 // Name of a fault point as the [faults] section spells it, or -1 when unknown.
 int32_t FaultPointByName(std::string_view name);

@@ -9,8 +9,9 @@
  * KvCam_CloseCamera, KvCam_ReleaseDriver and KvCam_GrabFrame on its own camera (those answer
  * KVCAM_ERR_WRONG_THREAD there, because they would wait for the thread that is calling them).
  *
- * The implementation behind this header is a simulated camera; see driver/README.md for its
- * description file and kvcam_sim.h for the test hooks.
+ * Two backends serve this header, chosen at KvCam_LoadDriver: a simulated camera (the default)
+ * and GenICam cameras through Aravis. See driver/README.md for the camera description that
+ * chooses between them and kvcam_sim.h for the test hooks.
  */
 #ifndef KVCAM_KVCAM_H
 #define KVCAM_KVCAM_H
@@ -81,6 +82,16 @@ enum {
     KVCAM_INFO_FIRMWARE_BUILD = 14,
     KVCAM_INFO_BAYER_PATTERN = 15, /* KVCAM_BAYER_* of the sensor's first pixel */
     KVCAM_INFO_MODEL_B = 16        /* 1 for a model-B camera */
+};
+
+/* Text ids for KvCam_GetText. */
+enum {
+    KVCAM_TEXT_BACKEND = 0,  /* "simulated" or "genicam" */
+    KVCAM_TEXT_DEVICE = 1,   /* the backend's device id ("simulated camera 1", "Fake_1", ...) */
+    KVCAM_TEXT_VENDOR = 2,
+    KVCAM_TEXT_MODEL = 3,
+    KVCAM_TEXT_SERIAL = 4,
+    KVCAM_TEXT_FIRMWARE = 5
 };
 
 /* Parameter ids for the settings block (KvCam_SetParam and friends). */
@@ -192,6 +203,8 @@ KVCAM_API int32_t KvCam_CloseCamera(KvCamHandle handle);
 /* Driver version; works without loading. */
 KVCAM_API int32_t KvCam_Version(uint16_t* major, uint16_t* minor);
 KVCAM_API int32_t KvCam_GetInfo(KvCamHandle handle, uint32_t infoId, int32_t* value);
+/* A text about an open camera, zero-terminated and cut to fit `size` bytes (at least 1). */
+KVCAM_API int32_t KvCam_GetText(KvCamHandle handle, uint32_t textId, char* text, uint32_t size);
 /* KVCAM_OK when the camera has the parameter, KVCAM_ERR_NOT_SUPPORTED when not. */
 KVCAM_API int32_t KvCam_IsParamSupported(KvCamHandle handle, uint32_t paramId);
 

@@ -73,7 +73,9 @@ KVCAM_API void KvCamSim_Reset(void);
 /* Fires one external trigger pulse at the camera (latched when no frame waits). */
 KVCAM_API int32_t KvCamSim_FireExternalTrigger(KvCamHandle handle);
 
-/* Frame counts of an open camera since it was opened. */
+/* Frame counts of an open camera since it was opened. On a GenICam camera `failed` counts
+ * incomplete buffers (missing packets, time-out, size mismatch) and `lost` the frames a
+ * stream never returned before the camera was lost. */
 typedef struct KvCamSimCounters {
     uint32_t completed; /* queued frames completed without error */
     uint32_t failed;    /* queued frames completed with an error other than abort */
@@ -82,6 +84,9 @@ typedef struct KvCamSimCounters {
     uint32_t pending;   /* queued frames waiting or in progress */
     uint32_t grabbed;   /* KvCam_GrabFrame calls that delivered a frame */
     uint32_t grabbing;  /* KvCam_GrabFrame calls in progress (waiting or capturing) */
+    /* Stream health of a GenICam camera (always 0 on the simulated camera): */
+    uint32_t underruns;       /* frames the camera sent while no buffer was queued */
+    uint32_t missingFrameIds; /* gaps in the frame ids of the delivered frames */
 } KvCamSimCounters;
 KVCAM_API int32_t KvCamSim_GetCounters(KvCamHandle handle, KvCamSimCounters* counters);
 
