@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "device.h"
+
 #include <QCommandLineParser>
 
 #include <cstdlib>
@@ -28,14 +30,19 @@ ParsedArguments ParseArguments(const QStringList& arguments) {
                                       "The control's settings file (default " +
                                           QString::fromStdString(DefaultSettingsPath()) + ").",
                                       "FILE");
-    const QCommandLineOption camera("camera", "A simulated camera description file.", "FILE");
+    const QCommandLineOption camera("camera", "A camera description file.", "FILE");
+    const QCommandLineOption device(
+        "device",
+        "The camera to open: simulated, or genicam:ID for a GenICam camera by its Aravis device "
+        "id (default: env KVCAM_DEVICE, else the simulated camera).",
+        "DEVICE");
     const QCommandLineOption progid("progid", "The control's ProgID (default \"Korvane Camera\").",
                                     "PROGID");
     const QCommandLineOption module(
         "module", "The control module to register when the ProgID is not registered.", "FILE");
     const QCommandLineOption saveDir(
         "save-dir", "Save images in this folder under numbered names, without asking.", "DIR");
-    parser.addOptions({help, version, settings, camera, progid, module, saveDir});
+    parser.addOptions({help, version, settings, camera, device, progid, module, saveDir});
 
     ParsedArguments parsed;
     if (!parser.parse(arguments)) {
@@ -61,6 +68,7 @@ ParsedArguments ParseArguments(const QStringList& arguments) {
     o.settings =
         parser.isSet(settings) ? parser.value(settings).toStdString() : DefaultSettingsPath();
     o.camera = parser.value(camera).toStdString();
+    o.device = parser.value(device).toStdString();
     if (parser.isSet(progid)) o.create.progid = parser.value(progid).toStdString();
     o.create.module = parser.value(module).toStdString();
     o.saveDir = parser.value(saveDir).toStdString();
@@ -68,6 +76,12 @@ ParsedArguments ParseArguments(const QStringList& arguments) {
         parsed.run = false;
         parsed.exitCode = 2;
         parsed.message = "--settings needs a file name";
+    } else if (parser.isSet(device)) {
+        if (const std::string problem = bxgrab::DeviceProblem(o.device); !problem.empty()) {
+            parsed.run = false;
+            parsed.exitCode = 2;
+            parsed.message = "--device: " + problem;
+        }
     }
     return parsed;
 }

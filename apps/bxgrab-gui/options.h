@@ -1,5 +1,6 @@
 // bxgrab-gui's command line: the options it shares with bxgrab (--settings, --camera,
-// --progid, --module) and its own --save-dir, which saves without asking for a file name.
+// --device, --progid, --module) and its own --save-dir, which saves without asking for a file
+// name.
 //
 // Thread rule: any thread (pure functions).
 #pragma once
@@ -16,9 +17,12 @@ namespace bxgrab_gui {
 struct GuiOptions {
     // The control's settings file, loaded at start and saved at exit.
     std::string settings;
-    // A simulated camera description file; empty: the driver's choice (KVCAM_SIM_CONFIG or
-    // its built-in camera).
+    // A camera description file; empty: the driver's choice (KVCAM_SIM_CONFIG or its
+    // built-in camera).
     std::string camera;
+    // The camera to open: "simulated" or "genicam:<device id>"; empty: the environment's
+    // KVCAM_DEVICE, else the simulated camera.
+    std::string device;
     bxgrab::CreateOptions create;
     // Save images here under numbered names instead of asking for a name; empty: ask.
     std::string saveDir;

@@ -3,6 +3,8 @@
 #include <bxmm/mm40.h>
 #include <kvcam/kvcam_sim.h>
 
+#include "device.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -44,6 +46,7 @@ void CheckSettingsPath(const std::string& path) {
 
 Session::Session(const GuiOptions& options, bx::view::TBXImageView* view)
     : settings_(options.settings), registration_(view) {
+    if (!options.device.empty()) bxgrab::UseDevice(options.device);
     UseCameraDescription(options.camera);
     CheckSettingsPath(settings_);
     try {
@@ -60,8 +63,12 @@ Session::Session(const GuiOptions& options, bx::view::TBXImageView* view)
     }
     // The control opens the camera or says why in its own message box; a host sees which by
     // the image size it reports (none without a camera).
-    if (control_->GetLong("GrabWindowWidth") <= 0)
-        throw StartError("The camera could not be opened (the control said why).");
+    if (control_->GetLong("GrabWindowWidth") <= 0) {
+        // The driver's own reason names the device, which the control's message does not.
+        const std::string reason = KvCamSim_LastError();
+        throw StartError("The camera could not be opened (" +
+                         (reason.empty() ? std::string("the control said why") : reason) + ").");
+    }
 }
 
 Session::~Session() {

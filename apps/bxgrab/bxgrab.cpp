@@ -19,8 +19,10 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include "controller.h"
+#include "device.h"
 #include "grab.h"
 #include "live.h"
 #include "module.h"
@@ -47,20 +49,21 @@ struct SnapOptions {
     AcquisitionOptions acquisition;
 };
 
-// What the interfaces tell of the camera. The panel's identity labels are not on them; the
-// camera's model and serial come from the camera driver's list, which any host may read.
+// What the interfaces tell of the camera. The panel's identity labels are not on them; which
+// backend and device are in use and the camera's identity come from the camera driver, which
+// any host may ask about the camera it has open.
 void PrintInfo(Control& c) {
     auto row = [](const char* name, const std::string& value) {
         std::cout << "  " << name << std::string(22 - std::string(name).size(), ' ') << value
                   << "\n";
     };
     std::cout << "Camera\n";
-    KvCamCameraInfo cameras[8]{};
-    uint32_t count = 8;
-    if (KvCam_ListCameras(cameras, &count) == KVCAM_OK && count > 0) {
-        row("model", cameras[0].model);
-        row("serial", cameras[0].serial);
-    }
+    static const std::pair<const char*, uint32_t> kTexts[] = {
+        {"backend", KVCAM_TEXT_BACKEND}, {"device", KVCAM_TEXT_DEVICE},
+        {"vendor", KVCAM_TEXT_VENDOR},   {"model", KVCAM_TEXT_MODEL},
+        {"serial", KVCAM_TEXT_SERIAL},   {"firmware", KVCAM_TEXT_FIRMWARE}};
+    for (auto [name, id] : kTexts)
+        if (const std::string text = CameraText(id); !text.empty()) row(name, text);
     const long version = c.GetLong("InterfaceVersion");
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(version));
@@ -241,7 +244,12 @@ int main(int argc, char** argv) {
     app.add_option("--settings", options.settings, "settings file (INI); a missing file is fine")
         ->capture_default_str();
     app.add_option("--camera", options.camera,
-                   "simulated camera description file (INI) to use instead of the default");
+                   "camera description file (INI) to use instead of the default");
+    app.add_option("--device", options.device,
+                   "camera to open: simulated, or genicam:ID for a GenICam camera by its Aravis "
+                   "device id (genicam:Fake_1, genicam:192.168.1.20); default: env KVCAM_DEVICE, "
+                   "else the simulated camera")
+        ->check(CLI::Validator([](std::string& text) { return DeviceProblem(text); }, "DEVICE"));
     app.add_option("--trace-level", options.traceLevel, "trace level for the log file")
         ->check(CLI::Range(0, 10));
     app.add_option("--progid", options.create.progid, "ProgID of the camera control to create")
@@ -296,6 +304,7 @@ int main(int argc, char** argv) {
         int rc = app.exit(e);
         return rc == 0 ? kOk : kUsage;
     }
+    if (!options.device.empty()) UseDevice(options.device);
 
     try {
         if (info->parsed()) {

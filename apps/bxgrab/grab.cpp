@@ -349,7 +349,7 @@ void PrintCameraCounts(const std::optional<KvCamSimCounters>& before,
     std::cout << "camera frames delivered: " << after->completed - before->completed << " queued, "
               << after->grabbed - before->grabbed << " grabbed (aborted "
               << after->aborted - before->aborted << ", failed " << after->failed - before->failed
-              << ")" << std::endl;
+              << ")\ncamera stream: " << StreamHealthText(*before, *after) << std::endl;
 }
 
 std::string Seconds(int64_t us) {
@@ -376,7 +376,7 @@ void PrintSummary(const GrabState& s, int64_t frames, int signal, int64_t endUs)
 int Finish(Control& c, const GrabState& s, const Outcome& outcome, int signal,
            const std::string& output) {
     const int64_t endUs = bx::kernel::NowMicroseconds();
-    PrintCameraCounts(s.cameraBefore, SimulatedCameraCounters());
+    PrintCameraCounts(s.cameraBefore, CameraCounters());
     const std::string cameraError;
     if (outcome.image == 0) {
         if (!outcome.failure.empty())
@@ -426,7 +426,7 @@ int RunGrab(const Options& options, const GrabOptions& g) {
     c.PutBool("Recycle", g.recycle);
     c.PutBool("PreTrigger", g.preTrigger);
     s.disk = PrepareDisk(c, g, disk, temporary);
-    s.cameraBefore = SimulatedCameraCounters();
+    s.cameraBefore = CameraCounters();
     const Outcome outcome = RunSequence(c, host.events(), s, stop, status);
     return Finish(c, s, outcome, stop.Caught(), g.output);
 }

@@ -197,7 +197,7 @@ std::string StatusText(const LiveTally& t, long exposureUs) {
 // have been thinned in software, taking the number's pixels apart: they are not checked.
 void PrepareNumbering(LiveTally& t, Control& c) {
     const KvCamHandle camera = OpenCameraHandle();
-    t.numbered = SimulatedCameraCounters() && c.GetLong("BinningFactorX") == 1;
+    t.numbered = SimulatedCameraOpen() && c.GetLong("BinningFactorX") == 1;
     int32_t pattern = KVCAM_BAYER_NONE;
     if (t.numbered && c.GetLong("BitDepth") == 24 &&
         KvCam_GetInfo(camera, KVCAM_INFO_BAYER_PATTERN, &pattern) == KVCAM_OK) {
@@ -418,7 +418,8 @@ void PrintSummary(const LiveTally& t, Ending ending, int signal,
     if (before && after)
         std::cout << "camera frames completed: " << after->completed - before->completed
                   << " (aborted " << after->aborted - before->aborted << ", failed "
-                  << after->failed - before->failed << ")\n";
+                  << after->failed - before->failed << ")\n"
+                  << "camera stream: " << StreamHealthText(*before, *after) << "\n";
     const uint64_t shown = t.shown.load(), unnumbered = t.unnumbered.load();
     if (!t.numbered || (shown > 0 && unnumbered == shown)) {
         std::cout << "frames lost: not checked ("
@@ -461,12 +462,12 @@ int RunLive(const Options& options, const LiveOptions& o) {
     t.startUs = bx::kernel::NowMicroseconds();
     t.measure = true;
     t.restart = true;
-    const auto before = SimulatedCameraCounters();
+    const auto before = CameraCounters();
     const Ending ending = stop.Caught() ? Ending::Signal : Watch(c, t, o, stop, status);
     const bool kept = ending != Ending::Failed && KeepLastFrame(c, t);
     c.ferro().DisableLiveVideo();
     host.events().Set("OnLiveFrameUpdate", {});
-    const auto after = SimulatedCameraCounters();
+    const auto after = CameraCounters();
     status.Break();
     PrintSummary(t, ending, stop.Caught(), before, after);
 

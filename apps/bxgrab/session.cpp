@@ -19,6 +19,8 @@
 #include <sstream>
 #include <vector>
 
+#include "device.h"
+
 namespace bxgrab {
 
 namespace fs = std::filesystem;
@@ -66,6 +68,14 @@ void UseCameraDescription(const std::string& path, bool frameCounter) {
     text += "\n[sensor]\nframe_counter = yes\n";
     if (KvCamSim_UseDescription(text.c_str()) != KVCAM_OK)
         throw Failure{kUsage, std::string("bad camera description: ") + KvCamSim_LastError()};
+}
+
+// True when the description file at `path` chooses a GenICam camera ([camera] backend).
+bool DescribesGenicam(const std::string& path) {
+    if (path.empty() || !fs::is_regular_file(path)) return false;
+    std::string backend = bx::ini::TIniFile(path).ReadString("camera", "backend", "");
+    std::transform(backend.begin(), backend.end(), backend.begin(), ::tolower);
+    return backend == "genicam";
 }
 
 // The --trace-level, kept over every load (-1: the file's).
@@ -181,11 +191,12 @@ int AnswerCode(const std::string& name) {
 
 Host::Host(const Options& options, const SessionSetup& setup) {
     // Live video's frame check needs the number in the frames of a camera described by the
-    // environment too.
+    // environment too. A GenICam camera numbers no frames: its description is taken as it is.
     std::string camera = options.camera;
     const char* described = std::getenv("KVCAM_SIM_CONFIG");
     if (camera.empty() && setup.frameCounter && described && *described) camera = described;
-    if (!camera.empty() || setup.frameCounter) UseCameraDescription(camera, setup.frameCounter);
+    const bool frameCounter = setup.frameCounter && !GenicamChosen() && !DescribesGenicam(camera);
+    if (!camera.empty() || frameCounter) UseCameraDescription(camera, frameCounter);
     CheckSettingsPath(options.settings);
     bx::ui::SetUiBackend(
         setup.ui ? setup.ui : std::make_shared<bx::ui::ConsoleUi>(AnswerCode(options.answer)));
@@ -201,8 +212,13 @@ Host::Host(const Options& options, const SessionSetup& setup) {
     }
     // The control opens the camera or says why in a message box; a host sees which by the
     // image size it reports (none without a camera).
-    if (control_->GetLong("GrabWindowWidth") <= 0)
-        throw Failure{kCamera, "the camera could not be opened (see the message above)"};
+    // The driver's own reason names the device, which the control's message does not.
+    if (control_->GetLong("GrabWindowWidth") <= 0) {
+        const std::string reason = KvCamSim_LastError();
+        throw Failure{kCamera,
+                      "the camera could not be opened (" +
+                          (reason.empty() ? std::string("see the message above") : reason) + ")"};
+    }
 }
 
 Host::~Host() {
@@ -283,11 +299,27 @@ KvCamHandle OpenCameraHandle() {
     return 0;
 }
 
-std::optional<KvCamSimCounters> SimulatedCameraCounters() {
+std::optional<KvCamSimCounters> CameraCounters() {
     const KvCamHandle handle = OpenCameraHandle();
     KvCamSimCounters counters{};
     if (handle == 0 || KvCamSim_GetCounters(handle, &counters) != KVCAM_OK) return std::nullopt;
     return counters;
+}
+
+std::string StreamHealthText(const KvCamSimCounters& before, const KvCamSimCounters& after) {
+    return std::to_string(after.underruns - before.underruns) + " underruns, " +
+           std::to_string(after.missingFrameIds - before.missingFrameIds) + " frame ids missing";
+}
+
+std::string CameraText(uint32_t textId) {
+    const KvCamHandle handle = OpenCameraHandle();
+    char text[256] = "";
+    if (handle == 0 || KvCam_GetText(handle, textId, text, sizeof text) != KVCAM_OK) return "";
+    return text;
+}
+
+bool SimulatedCameraOpen() {
+    return CameraText(KVCAM_TEXT_BACKEND) == "simulated";
 }
 
 void CheckSettingsPath(const std::string& path) {

@@ -38,6 +38,7 @@ struct Failure {
 struct Options {
     std::string settings;
     std::string camera;
+    std::string device;  // --device: "simulated" or "genicam:<id>"; empty: the environment's
     int traceLevel = -1;
     std::string answer = "default";
     CreateOptions create;  // the ProgID and the module to register on first use
@@ -121,10 +122,17 @@ void LoadSettings(Control& c, const std::string& path);
 // The camera driver's handle of the camera the control has open, 0 when none answers. The
 // control does not hand out its camera; the driver, which the host shares with it, is asked
 // which handle it knows. Used only for what the interfaces do not tell: the sensor kind, the
-// mosaic pattern and the simulated camera's frame counts.
+// mosaic pattern, the camera's identity texts and its frame counts.
 KvCamHandle OpenCameraHandle();
-// The frame counts of the open simulated camera; nullopt for another camera.
-std::optional<KvCamSimCounters> SimulatedCameraCounters();
+// The frame and stream counts of the open camera; nullopt when no camera is open.
+std::optional<KvCamSimCounters> CameraCounters();
+// The stream health between two counts: "<n> underruns, <m> frame ids missing" (both 0 on the
+// simulated camera).
+std::string StreamHealthText(const KvCamSimCounters& before, const KvCamSimCounters& after);
+// A KvCam_GetText text (KVCAM_TEXT_...) of the open camera; empty when there is none.
+std::string CameraText(uint32_t textId);
+// True when the open camera is the simulated one (which can number its frames).
+bool SimulatedCameraOpen();
 
 // A missing settings file means factory settings; throws Failure (kUsage) for a folder or a
 // file that cannot be read, a mistake the user must hear of rather than a silent fall back.

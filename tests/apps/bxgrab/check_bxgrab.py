@@ -220,6 +220,8 @@ with tempfile.TemporaryDirectory() as work:
     usage_cases = [
         (["--camera", described("bad.ini", "[camera]\nbogus = 1\n"), "info"], "bad.ini:2"),
         (["--settings", work, "info"], "folder"),
+        (["--device", "genicam:", "info"], "device id after genicam:"),
+        (["--device", "usb:1", "info"], "not 'usb:1'"),
         (["--camera", COLOUR_INI, "snap", "-o", out, "--depth", "colour", "--binning", "2"],
          "binning 1"),
     ]
@@ -246,10 +248,11 @@ with tempfile.TemporaryDirectory() as work:
     r = subprocess.run([BXGRAB, "--version"], capture_output=True, text=True, timeout=30)
     check(r.returncode == 0 and r.stdout.startswith("bxgrab "), f"--version: {r.stdout}")
 
-    # info shows what the interfaces and the camera list tell.
-    r = run("info")
+    # info shows what the interfaces and the camera driver tell.
+    r = run("--device", "simulated", "info")
     check(r.returncode == 0 and "1392 x 1040" in r.stdout and "0x0100A00E" in r.stdout and
-          re.search(r"bit depth +12", r.stdout), f"info: {r.returncode} {r.stdout} {r.stderr}")
+          re.search(r"bit depth +12", r.stdout) and re.search(r"backend +simulated", r.stdout),
+          f"info: {r.returncode} {r.stdout} {r.stderr}")
 
     # Settings: show tells each value's source (the camera replaces the file's AE Max Time by
     # its own limit); a save writes what the options set; loading it lists what changed.
@@ -295,8 +298,10 @@ with tempfile.TemporaryDirectory() as work:
         check(s.get("frames lost") == "0" and s.get("frames shown twice") == "0",
               f"live {name}: {r.stdout}")
         completed = re.match(r"(\d+) \(aborted \d+, failed 0\)", s.get("camera frames completed", ""))
-        check(completed and int(completed.group(1)) >= int(s.get("frames shown", 0)),
-              f"live {name}: camera counts {s.get('camera frames completed')}")
+        check(completed and int(completed.group(1)) >= int(s.get("frames shown", 0)) and
+              s.get("camera stream") == "0 underruns, 0 frame ids missing",
+              f"live {name}: camera counts {s.get('camera frames completed')}, stream "
+              f"{s.get('camera stream')}")
         if r.returncode == 0:
             check(png_size(png) == (1392, 1040), f"live {name}: preview {png_size(png)}")
             with tifffile.TiffFile(ome) as tif:
@@ -377,7 +382,8 @@ with tempfile.TemporaryDirectory() as work:
         r = run("--camera", counted, "grab", "-n", str(n), "-o", out, *small, *options,
                 env={**LIVE_ENV, **env})
         check(r.returncode == 0 and f"grab: frame {n} of {n}," in r.stdout and
-              f"grab: {n} frames in" in r.stdout,
+              f"grab: {n} frames in" in r.stdout and
+              "camera stream: 0 underruns, 0 frame ids missing" in r.stdout,
               f"grab {name}: exit {r.returncode} {r.stdout} {r.stderr[-300:]}")
         expected = ["device", "frames.ome.tif"] if name == "disk" else ["frames.ome.tif"]
         check(sorted(os.listdir(folder)) == expected, f"grab {name}: left {os.listdir(folder)}")
