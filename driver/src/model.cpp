@@ -303,7 +303,12 @@ std::optional<Inconsistency> CheckConsistency(const CameraModel& m) {
 
 // "[section] key" as a message names it.
 std::string KeyName(std::string_view section, std::string_view key) {
-    return "[" + std::string(section) + "] " + std::string(key);
+    // Appended piecewise: GCC 12 at -O3 misreads "[" + string as an overlapping copy.
+    std::string name = "[";
+    name += section;
+    name += "] ";
+    name += key;
+    return name;
 }
 
 }  // namespace

@@ -631,7 +631,7 @@ void Camera::Delivered(std::unique_lock<std::mutex>& lk, ArvBuffer* buffer) {
         f.bitDepth = f.format == KVCAM_FORMAT_MONO16 ? static_cast<uint32_t>(l.mono16Bits) : 8;
         f.bayerPattern =
             static_cast<uint32_t>(PatternOfEntry(l.EntryOf(current_[KVCAM_PARAM_FORMAT])));
-        f.frameNumber = static_cast<uint32_t>(arv_buffer_get_frame_id(buffer));
+        f.frameNumber = static_cast<uint32_t>(frameNumber_);
         f.timestamp = PlatformTimestamp(buffer);
     }
     lk.unlock();
@@ -640,11 +640,21 @@ void Camera::Delivered(std::unique_lock<std::mutex>& lk, ArvBuffer* buffer) {
 }
 
 void Camera::CountFrameId(uint64_t id) {
+    // Frame numbers follow the camera's ids, unwrapped: 16-bit block ids run from 65535 on
+    // to 1 (0 is never used), and the number goes on counting.
+    uint64_t step = 1;
     if (frameIdKnown_ && id > lastFrameId_) {
-        counters_.missingFrameIds += static_cast<uint32_t>(id - lastFrameId_ - 1);
+        step = id - lastFrameId_;
     } else if (frameIdKnown_ && lastFrameId_ >= 0xFF00 && id < 0x100) {
-        // 16-bit block ids wrap past 0xFFFF to 1 (0 is never used).
-        counters_.missingFrameIds += static_cast<uint32_t>(0xFFFF - lastFrameId_ + id - 1);
+        step = 0xFFFF - lastFrameId_ + id;
+    }
+    if (frameIdKnown_) {
+        counters_.missingFrameIds += static_cast<uint32_t>(step - 1);
+        frameNumber_ += step;
+    } else if (frameNumber_ == 0) {
+        frameNumber_ = id;
+    } else {
+        ++frameNumber_;  // a new acquisition: its ids may start anywhere
     }
     frameIdKnown_ = true;
     lastFrameId_ = id;
@@ -665,6 +675,19 @@ int64_t Camera::PlatformTimestamp(ArvBuffer* buffer) {
     return cameraUs + clockOffsetUs_;
 }
 
+// The test aid of the description's frame_counter key, as on the simulated camera: the frame
+// number in the first four pixels, one byte per pixel, least significant first.
+void Camera::StampFrameNumber(const KvCamFrame& frame, void* memory) {
+    if (uint64_t{frame.width} * frame.height < 4) return;
+    for (uint32_t i = 0; i < 4; ++i) {
+        const uint8_t byte = static_cast<uint8_t>(frame.frameNumber >> (8 * i));
+        if (frame.format == KVCAM_FORMAT_MONO16)
+            static_cast<uint16_t*>(memory)[i] = byte;
+        else
+            static_cast<uint8_t*>(memory)[i] = byte;
+    }
+}
+
 void Camera::Finish(Job& job, int32_t result, ArvBuffer* filled) {
     // A withdrawn grab has no owner left: its descriptor and memory are not to be touched.
     const bool owned = job.sync != nullptr || job.callback != nullptr;
@@ -681,6 +704,7 @@ void Camera::Finish(Job& job, int32_t result, ArvBuffer* filled) {
             if (job.bounce) std::memcpy(job.memory, data, image);
             job.frame->width = static_cast<uint32_t>(w);
             job.frame->height = static_cast<uint32_t>(h);
+            if (model_.frameCounter) StampFrameNumber(*job.frame, job.memory);
         }
     }
     if (filled != nullptr) g_object_unref(filled);

@@ -96,6 +96,7 @@ private:
     void WaitWhileReclaiming(std::unique_lock<std::mutex>& lk);
     int32_t WaitForGrab(std::unique_lock<std::mutex>& lk, SyncWait& wait, int64_t boundUs);
     void CountFrameId(uint64_t id);
+    static void StampFrameNumber(const KvCamFrame& frame, void* memory);
     int64_t PlatformTimestamp(ArvBuffer* buffer);
 
     // Feature work; each takes `deviceMu_` itself.
@@ -132,6 +133,7 @@ private:
     uint64_t doneEpoch_ = 0;
     uint64_t serial_ = 0;
     uint64_t lastFrameId_ = 0;
+    uint64_t frameNumber_ = 0;  // of the last delivered frame
     bool frameIdKnown_ = false;
     int64_t clockOffsetUs_ = 0;
     bool clockKnown_ = false;
