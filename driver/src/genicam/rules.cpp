@@ -213,7 +213,9 @@ int32_t ApplyParam(const Limits& l, ParamValues& v, uint32_t id, int32_t value) 
                 return KVCAM_ERR_NOT_SUPPORTED;
             if (!InRange(value, lo, hi)) return KVCAM_ERR_OUT_OF_RANGE;
     }
-    if (id != KVCAM_PARAM_BINNING) v[id] = value;
+    v[id] = value;
+    // Parameter 3 reads back the vertical factor, however it was set.
+    v[KVCAM_PARAM_BINNING] = v[KVCAM_PARAM_BINNING_V];
     return KVCAM_OK;
 }
 
