@@ -317,6 +317,14 @@ std::string FormatNumber(const Number& n) {
                     ? std::to_chars(text, text + sizeof text, static_cast<float>(n.r),
                                     std::chars_format::general, 7)
                     : std::to_chars(text, text + sizeof text, n.r, std::chars_format::general, 15);
+            if (!n.single) {
+                // Near the largest double, 15 digits round past it and the text would not
+                // read back; the shortest exact form does.
+                double back;
+                if (std::from_chars(text, r.ptr, back).ec == std::errc::result_out_of_range) {
+                    r = std::to_chars(text, text + sizeof text, n.r);
+                }
+            }
             break;
     }
     std::string s(text, r.ptr);

@@ -42,8 +42,9 @@ bool SectionNameOk(std::string_view section) {
 
 bool KeyNameOk(std::string_view key) {
     std::string_view k = Trim(key);
+    // A leading '[' would make a header, a leading ';' or '#' a comment.
     return !HasLineBreak(key) && key.find('=') == std::string_view::npos && !k.empty() &&
-           k.front() != '[' && k.front() != ';';
+           k.front() != '[' && k.front() != ';' && k.front() != '#';
 }
 
 // One file as lines, with the line ending and byte-order mark it used.

@@ -58,6 +58,22 @@ TEST(VariantConversion, NumbersTravelThroughRealTextAndBack) {
     EXPECT_EQ(Converted(Variant(uint8_t{200}), VT_I8)->llVal, 200);
 }
 
+// Fifteen digits of the largest double round past it; its text must still read back.
+TEST(VariantConversion, TheLargestDoubleReadsBackFromItsText) {
+    for (double value :
+         {std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest()}) {
+        auto text = Converted(Variant(value), VT_BSTR);
+        ASSERT_TRUE(text);
+        auto back = Converted(*text, VT_R8);
+        ASSERT_TRUE(back) << Text(*text);
+        EXPECT_EQ(back->dblVal, value);
+    }
+    auto r8 = Converted(Variant("1.7976931348623157e308"), VT_R8);
+    ASSERT_TRUE(r8);
+    EXPECT_EQ(Text(*Converted(*r8, VT_BSTR)), "1.7976931348623157E+308");
+    EXPECT_EQ(Text(*Converted(Variant(1.5e300), VT_BSTR)), "1.5E+300") << "others keep 15 digits";
+}
+
 TEST(VariantConversion, RealsRoundHalfToEven) {
     EXPECT_EQ(Converted(Variant(2.5), VT_I4)->lVal, 2);
     EXPECT_EQ(Converted(Variant(3.5), VT_I4)->lVal, 4);

@@ -129,6 +129,18 @@ TEST_F(IniFile, StructureBreakingNamesAndValuesAreRefused) {
     EXPECT_FALSE(ini.SectionExists("Evil"));
 }
 
+// A key line starting with '#' reads as a comment, so such a key could be written but never
+// read back.
+TEST_F(IniFile, AKeyThatWouldReadAsACommentIsRefused) {
+    TIniFile ini(path);
+    ASSERT_TRUE(ini.WriteString("S", "a#b", "1")) << "'#' inside a key is fine";
+    EXPECT_EQ(ini.ReadString("S", "a#b", ""), "1");
+    const std::string before = ReadRaw();
+    EXPECT_FALSE(ini.WriteString("S", "#b", "1"));
+    EXPECT_FALSE(ini.WriteString("S", std::string(" #k\\\0y", 6), "1"));
+    EXPECT_EQ(ReadRaw(), before);
+}
+
 TEST_F(IniFile, DeleteKeysAndSections) {
     TIniFile ini(path);
     ini.WriteString("A", "x", "1");

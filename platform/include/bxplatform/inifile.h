@@ -16,9 +16,11 @@
 // was replaced: when the folder cannot be synced, the write returns false although the new
 // text is in place, since it may not survive a power cut.
 //
-// Names and values containing line breaks, keys containing '=' or starting with '[' or ';', and
-// section names containing ']' are refused (the write returns false and the file is unchanged),
-// since they would change the file's structure.
+// Lines whose first non-blank character is ';' or '#' are comments.
+//
+// Names and values containing line breaks, keys containing '=' or starting with '[', ';' or
+// '#', and section names containing ']' are refused (the write returns false and the file is
+// unchanged), since they would change the file's structure.
 //
 // Thread rule: thread-safe; operations on the same file are serialised within the process.
 #pragma once
