@@ -114,6 +114,8 @@ void BXTessvikFocus::Execute() {
         // The thread cannot go on; say why rather than stop in silence.
         Terminate();
         bx::ui::Application().MessageBox(e.what(), ferro::camera::kCaptionError, bx::ui::MB_OK);
+        // Ended as a stop ends it: the host hears the acquisition close and gets its controls.
+        ferro::StopLiveFromLiveThread(control_);
         control_.LiveActive = control_.LiveRequested = false;
     }
 }
@@ -284,6 +286,9 @@ void BXTessvikFocus::Stream::ReportQueueFailure() {
     queueFailed_ = false;
     bx::ui::Application().MessageBox("Queue frame failed.", ferro::camera::kCaptionError,
                                      bx::ui::MB_OK);
+    // Live video ends here as a stop ends it: the host hears the acquisition close and gets
+    // its controls back (a host stop under way does that itself).
+    ferro::StopLiveFromLiveThread(c_);
     c_.LiveActive = c_.LiveRequested = false;
 }
 
