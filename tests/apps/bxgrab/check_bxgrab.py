@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import xml.etree.ElementTree as ET
 import zlib
 from datetime import datetime, timedelta, timezone
@@ -328,8 +329,13 @@ with tempfile.TemporaryDirectory() as work:
         [BXGRAB, "--settings", os.path.join(work, "none.ini"), "live", "--preview", png,
          "--save-last", ome], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
         env={**{k: v for k, v in os.environ.items() if k != "KVCAM_SIM_CONFIG"}, **LIVE_ENV})
-    ready, _, _ = select.select([proc.stdout], [], [], 60)
-    first = proc.stdout.readline() if ready else ""
+    # A line a second; on a busy machine the first may come before the first frame.
+    deadline, first = time.monotonic() + 60, ""
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], max(0, deadline - time.monotonic()))
+        first = proc.stdout.readline() if ready else ""
+        if not first or not first.startswith("live: 0 frames"):
+            break
     check(re.match(r"live: \d+ frames, [\d.]+ fps, exposure \d+ us, brightest \d+$", first),
           f"status line: {first!r}")
     proc.send_signal(signal.SIGINT)
