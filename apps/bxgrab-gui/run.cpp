@@ -4,10 +4,28 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <iostream>
 
 namespace bxgrab_gui {
+
+namespace {
+
+// How long a box nobody can see waits before it closes itself.
+constexpr int kUnseenBoxMs = 3000;
+
+// A start problem in a box. On a platform without a screen (offscreen, minimal) nobody can
+// answer it, so it closes itself rather than keep the program waiting for ever.
+void ShowStartError(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, "bxgrab-gui", text);
+    const QString platform = QGuiApplication::platformName();
+    if (platform == "offscreen" || platform == "minimal")
+        QTimer::singleShot(kUnseenBoxMs, &box, &QMessageBox::reject);
+    box.exec();
+}
+
+}  // namespace
 
 int Run(const QStringList& arguments) {
     const ParsedArguments parsed = ParseArguments(arguments);
@@ -17,7 +35,7 @@ int Run(const QStringList& arguments) {
             std::cout << parsed.message << std::endl;
         } else {
             std::cerr << "bxgrab-gui: " << parsed.message << std::endl;
-            QMessageBox::critical(nullptr, "bxgrab-gui", QString::fromStdString(parsed.message));
+            ShowStartError(QString::fromStdString(parsed.message));
         }
         return parsed.exitCode;
     }
@@ -25,8 +43,7 @@ int Run(const QStringList& arguments) {
     try {
         window = std::make_unique<MainWindow>(parsed.options);
     } catch (const StartError& error) {
-        QMessageBox::critical(nullptr, "bxgrab-gui",
-                              QString("bxgrab-gui could not start.\n\n") + error.what());
+        ShowStartError(QString("bxgrab-gui could not start.\n\n") + error.what());
         return 3;
     }
     window->show();

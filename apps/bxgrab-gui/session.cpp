@@ -39,6 +39,9 @@ void CheckSettingsPath(const std::string& path) {
     if (status.type() == fs::file_type::not_found) return;
     if (ec) throw StartError("Settings file " + path + ": " + ec.message());
     if (fs::is_directory(status)) throw StartError("The settings path is a folder: " + path);
+    // Reading a pipe or a socket waits for a writer that may never come.
+    if (fs::is_fifo(status) || fs::is_socket(status))
+        throw StartError("The settings path is not a file: " + path);
     if (!std::ifstream(path)) throw StartError("The settings file cannot be read: " + path);
 }
 

@@ -124,6 +124,18 @@ void ApplyDepth(Control& c, const std::string& depth) {
     if (colour && !IsColour(c)) throw Failure{kUsage, "the camera does not take colour"};
 }
 
+// The binning the open camera uses, as its driver's settings say (0 when it cannot tell).
+int CameraBinning() {
+    const KvCamHandle camera = OpenCameraHandle();
+    KvCamSettings settings{};
+    settings.size = KVCAM_SETTINGS_SIZE;
+    int32_t binning = 0;
+    if (camera == 0 || KvCam_ReadSettingsFromCam(camera, &settings) != KVCAM_OK ||
+        KvCam_GetParam(&settings, KVCAM_PARAM_BINNING, &binning) != KVCAM_OK)
+        return 0;
+    return binning;
+}
+
 std::string Edges(long l, long t, long r, long b) {
     return std::to_string(l) + "," + std::to_string(t) + "," + std::to_string(r) + "," +
            std::to_string(b);
@@ -323,11 +335,15 @@ bool SimulatedCameraOpen() {
 }
 
 void CheckSettingsPath(const std::string& path) {
+    if (path.empty()) throw Failure{kUsage, "--settings needs a file name"};
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found) return;
     if (ec) throw Failure{kUsage, "settings file " + path + ": " + ec.message()};
     if (fs::is_directory(status)) throw Failure{kUsage, "settings path is a folder: " + path};
+    // Reading a pipe or a socket waits for a writer that may never come.
+    if (fs::is_fifo(status) || fs::is_socket(status))
+        throw Failure{kUsage, "settings path is not a file: " + path};
     if (!std::ifstream(path)) throw Failure{kUsage, "settings file cannot be read: " + path};
 }
 
@@ -364,7 +380,10 @@ void ApplyAcquisitionOptions(Control& c, const AcquisitionOptions& o) {
         ApplyDepth(c, o.depth);
         if (o.binning) {
             c.PutLong("BinningFactorX", *o.binning);
-            if (c.GetLong("BinningFactorX") != *o.binning)
+            // The property keeps a factor the camera lacks when its scroll bar has nowhere
+            // to move; the camera's own settings tell what it bins by.
+            const int used = CameraBinning();
+            if (c.GetLong("BinningFactorX") != *o.binning || (used != 0 && used != *o.binning))
                 throw Failure{kUsage, "binning " + std::to_string(*o.binning) +
                                           " is not offered by this camera"};
         }
