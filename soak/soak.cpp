@@ -15,7 +15,7 @@
 // queues frames (the queue, frame error and frame lost points).
 //
 // Usage: bx_soak [--scale F] [--warp W] [--seed N] [--timeout SECONDS] [--rss-mb MB]
-//                [--module FILE]
+//                [--small-camera] [--module FILE]
 // --scale multiplies every phase's cycle count; BX_SOAK_VERBOSE=1 prints each operation
 // slower than half a second.
 // Exit codes: 0 all phases passed, 1 a phase failed, 2 bad command line, 3 the run could not
@@ -194,8 +194,9 @@ struct Settings {
     double scale = 1;
     double warp = 50;
     unsigned seed = 1;
-    double timeout = 30;
+    double timeout = kSanitized ? 120 : 30;  // a sanitized debug build renders frames slowly
     double rssMb = 20;
+    bool smallCamera = false;  // a 256 x 192 sensor: cheap frames for the test suite's run
     std::string module = BX_PLUGIN_MODULE;
 };
 
@@ -348,13 +349,18 @@ std::optional<Settings> ParseArguments(int argc, char** argv) {
             s.seed = static_cast<unsigned>(seed);
             continue;
         }
+        if (arg == "--small-camera") {
+            s.smallCamera = true;
+            continue;
+        }
         if (arg == "--module" && i + 1 < argc) {
             s.module = argv[++i];
             continue;
         }
         std::fprintf(stderr,
                      "usage: bx_soak [--scale F] [--warp W] [--seed N] [--timeout SECONDS] "
-                     "[--rss-mb MB] [--module FILE]\nbad or incomplete argument: %s\n",
+                     "[--rss-mb MB] [--small-camera] [--module FILE]\n"
+                     "bad or incomplete argument: %s\n",
                      arg.c_str());
         return std::nullopt;
     }
@@ -370,6 +376,7 @@ int main(int argc, char** argv) {
     bx::kernel::SetTimeWarp(s.warp);
     KvCamSim_Reset();
     ::unsetenv("KVCAM_SIM_CONFIG");
+    if (s.smallCamera) KvCamSim_UseDescription("[sensor]\nwidth = 256\nheight = 192\n");
     const fs::path registry =
         fs::temp_directory_path() / ("bx_soak_" + std::to_string(::getpid()) + ".reg");
     bx::com::SetRegistryPath(registry.string());
