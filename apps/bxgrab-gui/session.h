@@ -51,10 +51,7 @@ private:
     std::unique_ptr<bxgrab::ControlEvents> events_;
 };
 
-// The OME-XML facts the store cannot know about an image the control has just taken: the bits
-// its samples carry, the exposure used and when it was acquired.
-bx::mm::SaveOptions AcquisitionSaveOptions(bxgrab::Control& c, MM_HANDLE image,
-                                           std::chrono::system_clock::time_point acquired);
+using bxgrab::AcquisitionSaveOptions;  // the OME-XML facts of an image just taken
 
 // True for .ome.tif(f) names, false for other names.
 bool IsOmeTiffName(const std::string& path);

@@ -139,4 +139,15 @@ bool Control::GetBool(const std::string& name) {
     return v.boolVal != VARIANT_FALSE;
 }
 
+bx::mm::SaveOptions AcquisitionSaveOptions(Control& c, MM_HANDLE image,
+                                           std::chrono::system_clock::time_point acquired) {
+    bx::mm::SaveOptions options;
+    const int32_t type = MM_GetDataType(image);
+    const bool eightBit = type == MM_TYPE_GREY8 || type == MM_TYPE_BGR24;
+    options.significant_bits = eightBit ? 8 : static_cast<int>(c.GetLong("BitDepth"));
+    options.exposure_seconds = c.GetLong("ExposureTime") / 1e6;
+    options.acquisition_time = acquired;
+    return options;
+}
+
 }  // namespace bxgrab

@@ -10,8 +10,11 @@
 #pragma once
 
 #include <bxcamera/interfaces.h>
+#include <bxmm/host.h>
+#include <bxmm/mm40.h>
 #include <bxplatform/com.h>
 
+#include <chrono>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -75,5 +78,13 @@ private:
     std::string modulePath_;
     std::map<std::string, Binding> bindings_;
 };
+
+// What the store cannot know about an image the control has just taken, for its OME-XML: the
+// bits its samples carry (8 for 8-bit and colour data, else the camera's BitDepth), the
+// exposure the camera used (ExposureTime, in microseconds) and `acquired`, when the frame was
+// taken.
+// `image` is the image saved: its sample size tells 8-bit data from deeper.
+bx::mm::SaveOptions AcquisitionSaveOptions(Control& c, MM_HANDLE image,
+                                           std::chrono::system_clock::time_point acquired);
 
 }  // namespace bxgrab

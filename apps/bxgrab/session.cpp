@@ -413,17 +413,6 @@ void ApplyAcquisitionOptions(Control& c, const AcquisitionOptions& o) {
     }
 }
 
-bx::mm::SaveOptions AcquisitionSaveOptions(Control& c, MM_HANDLE image,
-                                           std::chrono::system_clock::time_point acquired) {
-    bx::mm::SaveOptions options;
-    const int32_t type = MM_GetDataType(image);
-    const bool eightBit = type == MM_TYPE_GREY8 || type == MM_TYPE_BGR24;
-    options.significant_bits = eightBit ? 8 : static_cast<int>(c.GetLong("BitDepth"));
-    options.exposure_seconds = c.GetLong("ExposureTime") / 1e6;
-    options.acquisition_time = acquired;
-    return options;
-}
-
 void SaveImage(MM_HANDLE image, const std::string& path, const bx::mm::SaveOptions& options) {
     const auto saved = IsOmeTiff(path) ? bx::mm::SaveOmeTiff(image, path, options)
                                        : bx::mm::SaveTiff(image, path, options);

@@ -141,13 +141,6 @@ void CheckSettingsPath(const std::string& path);
 void CheckWritable(const std::string& output);
 // True for .ome.tif(f), false for .tif(f); throws Failure (kUsage) for other names.
 bool IsOmeTiff(const std::string& path);
-// What the store cannot know about an image the control has just taken, for its OME-XML: the
-// bits its samples carry (8 for 8-bit and colour data, else the camera's BitDepth), the
-// exposure the camera used (ExposureTime, in microseconds) and `acquired`, when the frame was
-// taken.
-// `image` is the image saved: its sample size tells 8-bit data from deeper.
-bx::mm::SaveOptions AcquisitionSaveOptions(Control& c, MM_HANDLE image,
-                                           std::chrono::system_clock::time_point acquired);
 // Saves `image` as OME-TIFF or TIFF by the name of `path` (IsOmeTiff). Throws Failure
 // (kOutput) when the save fails.
 void SaveImage(MM_HANDLE image, const std::string& path, const bx::mm::SaveOptions& options);
