@@ -102,16 +102,18 @@ short BeginLive(TBXTessvikFerroFW& c, bool autoExposeOnly) {
         c.AutoExposeOnly = autoExposeOnly;
         thread->StopAfterAutoExpose = autoExposeOnly;
         thread->AutoExposeRequest = autoExposeOnly;
-        // Live before the thread runs, so a failure of its first frame is not overwritten.
+        // Locked and live before the thread runs, so a failure of its first frame, which ends
+        // live video and unlocks them, is not overwritten.
+        SetGeometryControlsEnabled(c, false);
         c.LiveRequested = c.LiveActive = true;
         c.LiveThread = thread.release();
         c.LiveThread->Resume();
     } catch (const std::exception&) {
         c.LiveRequested = c.LiveActive = c.AutoExposeOnly = false;
+        SetGeometryControlsEnabled(c, true);
         ReleaseDepthChoices(c);
         throw ControlFailure("Cannot Allocate Focus Image");
     }
-    SetGeometryControlsEnabled(c, false);
     return 0;
 }
 

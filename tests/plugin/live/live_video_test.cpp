@@ -219,6 +219,8 @@ TEST_P(LiveFaults, NoFrameIsShownTwiceAndStopIsClean) {
     StartLive(c);
     if (f.liveEnds) {
         ASSERT_TRUE(Eventually([&] { return !c.LiveActive.load(); })) << "live went on";
+        // Even when the first frame fails before the start has returned.
+        EXPECT_TRUE(Eventually([&] { return c.btn_Window->Enabled(); })) << "geometry locked";
         ASSERT_EQ(ui->BoxCount(), 1u);
         EXPECT_EQ(ui->Boxes()[0].Text, "Queue frame failed.");
         EXPECT_EQ(ui->Boxes()[0].ShownCaption(), "Error");
