@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -101,8 +102,16 @@ public:
     void Close();
 
 private:
+    class Context;
+    // Runs the oldest call; the GUI thread, once per event posted.
+    void RunNext();
+
     std::mutex mutex_;
-    QObject* context_;
+    // The calls travel here, under our own lock, and Qt carries only a bare wake-up event
+    // (one per call, so a modal loop inside one call still runs the next). Qt's own hand-off
+    // is invisible to a thread checker when Qt is not built for one.
+    std::deque<std::function<void()>> calls_;
+    Context* context_;
     // Compared by id, so asking from a thread Qt does not know costs Qt nothing.
     const std::thread::id thread_;
 };

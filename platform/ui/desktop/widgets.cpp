@@ -465,7 +465,33 @@ void RefreshWidget(Kind kind, TControl& c, QWidget* w, ControlChanges what) {
 
 // ---- GUI queue ---------------------------------------------------------------------------
 
-GuiQueue::GuiQueue() : context_(new QObject), thread_(std::this_thread::get_id()) {}
+// The GUI thread's receiver of the wake-up events.
+class GuiQueue::Context : public QObject {
+public:
+    explicit Context(GuiQueue& queue) : queue_(queue) {}
+
+    static QEvent::Type WakeUp() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+
+    bool event(QEvent* e) override {
+        bool wakeUp;
+        {
+            // Taken before the event is read: the poster made it under this lock.
+            std::lock_guard lock(queue_.mutex_);
+            wakeUp = e->type() == WakeUp();
+        }
+        if (!wakeUp) return QObject::event(e);
+        queue_.RunNext();
+        return true;
+    }
+
+private:
+    GuiQueue& queue_;
+};
+
+GuiQueue::GuiQueue() : context_(new Context(*this)), thread_(std::this_thread::get_id()) {}
 
 GuiQueue::~GuiQueue() {
     // Closed on the GUI thread by the backend; a queue never closed leaks its context rather
@@ -475,7 +501,20 @@ GuiQueue::~GuiQueue() {
 bool GuiQueue::Post(std::function<void()> f) {
     std::lock_guard lock(mutex_);
     if (context_ == nullptr) return false;
-    return QMetaObject::invokeMethod(context_, std::move(f), Qt::QueuedConnection);
+    calls_.push_back(std::move(f));
+    QCoreApplication::postEvent(context_, new QEvent(Context::WakeUp()));
+    return true;
+}
+
+void GuiQueue::RunNext() {
+    std::function<void()> call;
+    {
+        std::lock_guard lock(mutex_);
+        if (calls_.empty()) return;
+        call = std::move(calls_.front());
+        calls_.pop_front();
+    }
+    call();
 }
 
 bool GuiQueue::OnGuiThread() const {
@@ -483,13 +522,15 @@ bool GuiQueue::OnGuiThread() const {
 }
 
 void GuiQueue::Close() {
-    QObject* context;
+    Context* context;
+    std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(mutex_);
         context = context_;
         context_ = nullptr;
+        dropped.swap(calls_);
     }
-    delete context;  // drops the calls still queued for it
+    delete context;  // and its wake-up events with it
 }
 
 }  // namespace bx::ui::desktop::internal
