@@ -23,6 +23,7 @@
 
 #include "control/BXTessvikGrabImpl1.h"
 #include "live/BXTessvikFocus.h"
+#include "open_control.h"
 
 namespace {
 
@@ -122,23 +123,10 @@ struct LiveRecord {
 // The control's live video: `frames` shown frames after the first, timed from the first, on
 // the fake camera's default 512 x 512 region (the control would take the whole sensor).
 Figure MeasureControl(int frames, FrameShape& shape) {
-    KvCamSim_Reset();
-    if (KvCamSim_UseDescription(kCamera) != KVCAM_OK) {
-        std::fprintf(stderr, "bad camera description: %s\n", KvCamSim_LastError());
-        std::exit(1);
-    }
-    auto control = std::make_unique<ferro::TBXTessvikFerroFW>();
     bx::view::THeadlessImageView view(16);
     bx::view::ImageViewRegistration registration(&view);
-    control->ImageWindow = registration.handle();
-    control->InitialiseArmed = true;
-    control->Initialise();
-    if (!control->SessionOpen) {
-        std::fprintf(stderr, "camera did not open: %s\n", KvCamSim_LastError());
-        std::exit(1);
-    }
+    auto control = bench::OpenControl(kCamera, 1000, registration.handle());
     ferro::TBXTessvikFerroFW& c = *control;
-    c.SetExposureTime(1000);
     c.GrabWindowLeft = c.GrabWindowTop = 0;
     c.GrabWindowRight = c.GrabWindowBottom = 511;
     c.WindowedGrab = true;

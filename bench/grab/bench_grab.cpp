@@ -152,7 +152,7 @@ int main() {
     bx::kernel::SetTimeWarp(1);
     bx::ui::ScopedUiBackend quiet(std::make_shared<bx::ui::ScriptedUi>());
     const std::string dir = grabbench::WorkDir();
-    auto control = grabbench::OpenControl(kCamera, kExposureUs);
+    auto control = bench::OpenControl(kCamera, kExposureUs);
     ferro::TBXTessvikFerroFW& c = *control;
     std::printf("camera %dx%d, image %dx%d, exposure %d us\n", c.CcdWidth, c.CcdHeight,
                 c.ImageWidth.load(), c.ImageHeight.load(), c.ExposureTime.load());

@@ -107,7 +107,7 @@ int main() {
     bx::kernel::SetTimeWarp(1);
     bx::ui::ScopedUiBackend quiet(std::make_shared<bx::ui::ScriptedUi>());
     const std::string dir = grabbench::WorkDir();
-    auto control = grabbench::OpenControl(kCamera, kExposureUs);
+    auto control = bench::OpenControl(kCamera, kExposureUs);
     const MemoryFigure memory = MeasureMemory(*control);
     // After the memory figure, so its buffers are not counted.
     std::printf("memory: camera back to back %.2f frames/s\n",

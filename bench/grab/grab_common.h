@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "control/BXTessvikGrabImpl1.h"
+#include "open_control.h"
 
 namespace grabbench {
 
@@ -70,26 +71,6 @@ private:
     bool finished_ = false;
     std::thread thread_;
 };
-
-// A control with its camera session open on `description`, exposure `exposureUs`; exits
-// when the camera does not open.
-inline std::unique_ptr<ferro::TBXTessvikFerroFW> OpenControl(const char* description,
-                                                             int exposureUs) {
-    KvCamSim_Reset();
-    if (KvCamSim_UseDescription(description) != KVCAM_OK) {
-        std::fprintf(stderr, "bad camera description: %s\n", KvCamSim_LastError());
-        std::exit(1);
-    }
-    auto control = std::make_unique<ferro::TBXTessvikFerroFW>();
-    control->InitialiseArmed = true;
-    control->Initialise();
-    if (!control->SessionOpen) {
-        std::fprintf(stderr, "camera did not open\n");
-        std::exit(1);
-    }
-    control->SetExposureTime(exposureUs);
-    return control;
-}
 
 inline uint32_t DeliveredFrameBytes(KvCamHandle camera) {
     int32_t bytes = 0;

@@ -30,6 +30,7 @@
 
 #include "control/BXTessvikGrabImpl1.h"
 #include "live/BXTessvikFocus.h"
+#include "open_control.h"
 
 namespace {
 
@@ -117,24 +118,11 @@ struct LiveRecord {
 }  // namespace
 
 int main() {
-    KvCamSim_Reset();
     bx::kernel::SetTimeWarp(1);
     bx::ui::SetUiBackend(std::make_shared<bx::ui::ScriptedUi>());
-    if (KvCamSim_UseDescription(kCamera) != KVCAM_OK) {
-        std::fprintf(stderr, "bad camera description: %s\n", KvCamSim_LastError());
-        return 1;
-    }
-    auto control = std::make_unique<ferro::TBXTessvikFerroFW>();
     bx::view::THeadlessImageView view(16);
     bx::view::ImageViewRegistration registration(&view);
-    control->ImageWindow = registration.handle();
-    control->InitialiseArmed = true;
-    control->Initialise();
-    if (!control->SessionOpen) {
-        std::fprintf(stderr, "camera did not open\n");
-        return 1;
-    }
-    control->SetExposureTime(1000);
+    auto control = bench::OpenControl(kCamera, 1000, registration.handle());
     int32_t frameBytes = 0;
     KvCam_GetInfo(control->CameraHandle, KVCAM_INFO_IMAGE_SIZE, &frameBytes);
     const CameraFigures camera = MeasureCamera(control->CameraHandle, uint32_t(frameBytes));

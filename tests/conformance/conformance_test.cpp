@@ -284,7 +284,7 @@ protected:
         c.SetLiveFrameUpdateHandler([this] {
             const auto frame = view.LastFrame();
             std::lock_guard lock(mutex_);
-            if (frame) shown_.push_back(Number(*frame));
+            if (frame) shown_.push_back(FrameCounter(*frame));
         });
         StartLive(c);
         // Long enough for frames after a fault that is recovered from; a fault for good shows
@@ -299,17 +299,6 @@ protected:
             usleep(1000);
         }
         StopLive(c);
-    }
-
-    static uint32_t Number(const bx::view::THeadlessImageView::Frame& frame) {
-        KvCamFrame descriptor{};
-        descriptor.buffer = const_cast<uint8_t*>(frame.pixels.data());
-        descriptor.bufferSize = static_cast<uint32_t>(frame.pixels.size());
-        descriptor.format = frame.type == MM_TYPE_GREY8 ? KVCAM_FORMAT_MONO8 : KVCAM_FORMAT_MONO16;
-        descriptor.width = static_cast<uint32_t>(frame.width);
-        descriptor.height = static_cast<uint32_t>(frame.height);
-        uint32_t number = 0;
-        return KvCamSim_ReadFrameCounter(&descriptor, &number) == KVCAM_OK ? number : 0;
     }
 
     std::string diskPath_;
